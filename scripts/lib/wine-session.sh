@@ -1,0 +1,30 @@
+# Sourced by the scripts that run Windows programs: a scratch Wine prefix and session.
+#   wine_session_start PREFIX TRACE   creates the prefix if needed and starts the session,
+#                                     with the event-log trace of its services in TRACE
+#   wine_session_stop                 ends every Wine process of the session
+# Needs DISPLAY (run under xvfb-run): a session's display is fixed when it starts.
+
+wine_session_start() {
+  export WINEPREFIX=$1
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  local trace=$2
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$WINEPREFIX"
+    wineboot --init >"$WINEPREFIX.init.log" 2>&1 || { cat "$WINEPREFIX.init.log"; return 1; }
+    # The first session runs two service managers; a restart leaves one.
+    wineserver -k || true
+    wineserver -w || true
+  fi
+  wineserver -p </dev/null >/dev/null 2>&1
+  # Services inherit this environment and standard error: what they report to the event log
+  # is traced into the file.
+  : >"$trace"
+  WINEDEBUG=-all,+eventlog,fixme+advapi wine wineboot </dev/null >/dev/null 2>>"$trace"
+  export CORVANE_EVENT_TRACE=$trace
+}
+
+wine_session_stop() {
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
+}

@@ -1,0 +1,41 @@
+// Owner of at most one open registry key, and the small toolkit built on it.
+#pragma once
+#include <windows.h>
+#include <string>
+
+class RegistryKey {
+public:
+    RegistryKey() = default;
+    RegistryKey(RegistryKey&& other) noexcept;
+    RegistryKey& operator=(RegistryKey&& other) noexcept;
+    RegistryKey(const RegistryKey&) = delete;
+    RegistryKey& operator=(const RegistryKey&) = delete;
+    ~RegistryKey();
+
+    // Opens parent\path. On failure the error is returned and a key already held stays held;
+    // on success a held key is closed first and the result is that close's result.
+    [[nodiscard]] LONG Open(HKEY parent, const char* path, REGSAM access);
+    // Creates or opens parent\path (non-volatile), with the same ownership rules as Open.
+    [[nodiscard]] LONG Create(HKEY parent, const char* path, REGSAM access);
+    LONG Close();
+    // Deletes the named subkey of the held key with everything below it, children first.
+    [[nodiscard]] LONG DeleteTree(const char* name);
+
+    // Takes over a handle opened elsewhere (closing any held key).
+    void Attach(HKEY key);
+    HKEY get() const { return key_; }
+    explicit operator bool() const { return key_ != nullptr; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+// Number of subkeys of the Modules key; 0 when it cannot be opened or queried.
+DWORD CountApplications();
+// Name of the subkey at index of an open Modules key; false past the end or on failure.
+bool GetApplicationName(HKEY modulesKey, DWORD index, std::string& name);
+// Reads a text value of HKLM\keyPath; empty when the key or value cannot be read or the
+// text does not fit 259 characters. The stored type is not checked.
+std::string ReadTextValue(const std::string& keyPath, const char* valueName);
+// Reads at most 4 bytes of HKLM\keyPath\valueName into *value; leaves it untouched on failure.
+void ReadDwordValue(const std::string& keyPath, const char* valueName, DWORD* value);

@@ -1,0 +1,28 @@
+// The five service-wide flags stored in the Parameters key, and their reading rules.
+#pragma once
+#include <windows.h>
+
+enum class ServiceSetting { EnableTrayIcon, RelaunchOnContinue, EnableLaunch, TerminateOnPause, TerminateOnStop };
+
+struct ServiceSettingInfo {
+    ServiceSetting setting;
+    const char* valueName;
+    DWORD defaultValue;
+    // true: on unless present and 0; false: on only when present and exactly 1.
+    bool onUnlessZero;
+};
+
+// In the order in which defaults are written at each run.
+inline constexpr ServiceSettingInfo kServiceSettings[] = {
+    {ServiceSetting::EnableTrayIcon, "EnableTrayIcon", 1, true},
+    {ServiceSetting::RelaunchOnContinue, "RelaunchOnContinue", 0, false},
+    {ServiceSetting::EnableLaunch, "EnableLaunch", 1, true},
+    {ServiceSetting::TerminateOnPause, "TerminateOnPause", 0, false},
+    {ServiceSetting::TerminateOnStop, "TerminateOnStop", 0, false},
+};
+
+const ServiceSettingInfo& SettingInfo(ServiceSetting setting);
+
+// Opens the Parameters key, reads the flag into 4 bytes and applies its rule. Nothing is
+// cached: every call reads the registry as it is now.
+bool IsSettingOn(ServiceSetting setting);

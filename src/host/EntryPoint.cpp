@@ -1,0 +1,133 @@
+#include "host/EntryPoint.h"
+
+#include "config/ClassTable.h"
+#include "config/RegistryKey.h"
+#include "host/Installation.h"
+#include "host/MessageBox.h"
+#include "host/Security.h"
+#include "host/ServiceHost.h"
+#include "Guids.h"
+#include "resource.h"
+
+namespace {
+
+enum class Action { Help, Install, Remove, InstallService, RemoveService, InstallComServer, RemoveComServer,
+                    Configure, Embedding };
+
+struct Option {
+    const char* text;
+    Action action;
+};
+
+// In the order in which they are tried.
+constexpr Option kOptions[] = {
+    {"?", Action::Help},
+    {"Install", Action::Install},
+    {"Remove", Action::Remove},
+    {"InstallService", Action::InstallService},
+    {"RemoveService", Action::RemoveService},
+    {"InstallCOMServer", Action::InstallComServer},
+    {"RemoveCOMServer", Action::RemoveComServer},
+    {"Configure", Action::Configure},
+    {"Embedding", Action::Embedding},
+    {"Embedding3", Action::Embedding},
+};
+
+const Option* MatchOption(const char* remainder) {
+    for (const Option& option : kOptions)
+        if (lstrcmpiA(remainder, option.text) == 0) return &option;
+    return nullptr;
+}
+
+DWORD RunConfigure() {
+    ServiceHost& host = Host();
+    if (!IsLocalAdministrator()) {
+        ShowMessageBox(nullptr,
+                       "Access denied. You must be a member of local administrators group\nto configure Corvane.",
+                       host.serviceName, MB_ICONERROR | MB_SERVICE_NOTIFICATION);
+        return 0;
+    }
+    // The class objects stay registered while the configuration is open, so COM requests are
+    // served meanwhile.
+    host.PrepareRun();
+    host.EndRun();
+    return 0;
+}
+
+DWORD RunServiceOrServer() {
+    ServiceHost& host = Host();
+    RegistryKey appIdRoot;
+    LONG result = appIdRoot.Open(HKEY_CLASSES_ROOT, "AppID", KEY_READ);
+    if (result != ERROR_SUCCESS) return static_cast<DWORD>(result);
+    RegistryKey appId;
+    result = appId.Open(appIdRoot.get(), kAppIdText, KEY_READ);
+    if (result != ERROR_SUCCESS) return static_cast<DWORD>(result);
+
+    // Only the presence of the value matters.
+    char localService[260];
+    DWORD size = sizeof localService;
+    host.isService = RegQueryValueExA(appId.get(), kLocalServiceValue, nullptr, nullptr,
+                                      reinterpret_cast<BYTE*>(localService), &size) == ERROR_SUCCESS;
+    host.PrepareRun();
+    host.StartHost();
+    host.EndRun();
+    return host.status.dwWin32ExitCode;
+}
+
+}  // namespace
+
+const char* FindNextOption(const char* position, const char* separators) {
+    while (position && *position) {
+        for (const char* s = separators; *s; ++s)
+            if (*position == *s) return CharNextA(position);
+        position = CharNextA(position);
+    }
+    return nullptr;
+}
+
+std::string HelpText(const std::string& serviceName) {
+    return "Following command line arguments are available for " + serviceName + ":\n" +
+           "\n-Install        [Installs the service and registers its COM components]" +
+           "\n-Remove    [Uninstalls the service and unregisters its COM components]" +
+           "\n-Configure  [Allows you to change properties of the service]";
+}
+
+DWORD RunEntry(HINSTANCE instance, const char* commandLine) {
+    if (GetVersion() & 0x80000000u) {
+        ShowMessageBox(nullptr, "Corvane requires Windows NT.\nCannot continue.", "Corvane", MB_ICONERROR);
+        return 0;
+    }
+
+    ServiceHost& host = Host();
+    host.InitHost(ProgramClassTable(), instance, IDS_SERVICENAME, &kTypeLibraryId);
+    host.isService = true;
+
+    for (const char* position = FindNextOption(commandLine, "-/"); position;
+         position = FindNextOption(position, "-/")) {
+        const Option* option = MatchOption(position);
+        if (!option) continue;
+        switch (option->action) {
+        case Action::Help:
+            ShowMessageBox(nullptr, HelpText(host.serviceName), host.serviceName, MB_ICONINFORMATION);
+            return 0;
+        case Action::Install:
+            return static_cast<DWORD>(RegisterHost(true, true));
+        case Action::Remove:
+            return static_cast<DWORD>(UnregisterHost(true, true));
+        case Action::InstallService:
+            return static_cast<DWORD>(RegisterHost(false, true));
+        case Action::RemoveService:
+            return static_cast<DWORD>(UnregisterHost(false, true));
+        case Action::InstallComServer:
+            return static_cast<DWORD>(RegisterHost(true, false));
+        case Action::RemoveComServer:
+            return static_cast<DWORD>(UnregisterHost(true, false));
+        case Action::Configure:
+            return RunConfigure();
+        case Action::Embedding:
+            host.startedByCom = true;
+            break;
+        }
+    }
+    return RunServiceOrServer();
+}

@@ -1,0 +1,15 @@
+// The process entry: chooses the process's road from the Windows version, the command line
+// and the AppID's "LocalService" value.
+#pragma once
+#include <windows.h>
+#include <string>
+
+// Returns the position just after the next character of the command line that belongs to
+// separators, or null when the text ends. Steps by characters, never splitting a double-byte one.
+const char* FindNextOption(const char* position, const char* separators);
+
+// The help text shown for "?".
+std::string HelpText(const std::string& serviceName);
+
+// Runs the whole entry and returns the process exit code.
+DWORD RunEntry(HINSTANCE instance, const char* commandLine);

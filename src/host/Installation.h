@@ -1,0 +1,23 @@
+// Installing and removing the service and its COM registration, and the configuration keys
+// that every run makes sure of.
+#pragma once
+#include <windows.h>
+#include <oaidl.h>
+#include <string>
+
+// Values below HKCR\AppID\{AppID} that the service road depends on.
+inline constexpr char kLocalServiceValue[] = "LocalService";
+inline constexpr char kServiceParametersValue[] = "ServiceParameters";
+
+// Creates the Parameters key with any missing default, the Modules key and the event source
+// key, and stores the two key paths in the ServiceHost. Reports nothing.
+void PrepareRegistry();
+
+// The executable's full path (GetModuleFileNameA of the process), held whole.
+std::string ExecutablePath();
+
+// Installs: any installed service is stopped and deleted first; then, by the two switches,
+// the AppID registration and the service, and the classes with the type library.
+HRESULT RegisterHost(bool classes, bool service);
+// Removes by the two switches; returns 0 or the failure of CoInitialize.
+HRESULT UnregisterHost(bool classes, bool service);

@@ -1,0 +1,137 @@
+// Registry layout, the defaults written at each run, the readers' rules and the key toolkit.
+#include "config/RegistryKey.h"
+#include "config/ServiceSettings.h"
+#include "host/Installation.h"
+#include "host/ServiceHost.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::string kServiceKey = "SYSTEM\\CurrentControlSet\\Services\\CorvaneTest";
+
+class SettingsTest : public testing::Test {
+protected:
+    void SetUp() override {
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, kServiceKey);
+        PrepareRegistry();
+    }
+    void TearDown() override {
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, kServiceKey);
+        PrepareRegistry();
+    }
+    const std::string& parameters() { return Host().parametersKeyPath; }
+};
+
+TEST_F(SettingsTest, FirstRunWritesDefaultsModulesKeyAndEventSource) {
+    EXPECT_EQ(parameters(), kServiceKey + "\\Parameters");
+    EXPECT_EQ(Host().modulesKeyPath, kServiceKey + "\\Parameters\\Modules");
+    EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, parameters(), "EnableLaunch"), 1u);
+    EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, parameters(), "EnableTrayIcon"), 1u);
+    EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, parameters(), "RelaunchOnContinue"), 0u);
+    EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, parameters(), "TerminateOnPause"), 0u);
+    EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, parameters(), "TerminateOnStop"), 0u);
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Host().modulesKeyPath));
+    EXPECT_EQ(CountApplications(), 0u);
+
+    const std::string source = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\CorvaneTest";
+    EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, source, "TypesSupported"), 7u);
+    DWORD type = 0;
+    std::string file = ReadString(HKEY_LOCAL_MACHINE, source, "EventMessageFile", &type);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(file, ExecutablePath());
+}
+
+TEST_F(SettingsTest, PresentValuesAreLeftAloneAndUnreadableOnesReplaced) {
+    WriteDword(HKEY_LOCAL_MACHINE, parameters(), "TerminateOnStop", 5);
+    WriteString(HKEY_LOCAL_MACHINE, parameters(), "EnableLaunch", "abc");          // 4 bytes with the zero
+    WriteString(HKEY_LOCAL_MACHINE, parameters(), "TerminateOnPause", "longer text");  // does not fit 4 bytes
+    RegistryKey key;
+    ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, parameters().c_str(), KEY_ALL_ACCESS), ERROR_SUCCESS);
+    ASSERT_EQ(RegDeleteValueA(key.get(), "EnableTrayIcon"), ERROR_SUCCESS);
+    key.Close();
+
+    PrepareRegistry();
+
+    EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, parameters(), "TerminateOnStop"), 5u);
+    DWORD type = 0;
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, parameters(), "EnableLaunch", &type), "abc");
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, parameters(), "TerminateOnPause"), 0u);
+    EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, parameters(), "EnableTrayIcon"), 1u);
+}
+
+TEST_F(SettingsTest, ReadersApplyTheirOwnRules) {
+    WriteDword(HKEY_LOCAL_MACHINE, parameters(), "EnableLaunch", 2);
+    WriteDword(HKEY_LOCAL_MACHINE, parameters(), "TerminateOnPause", 2);
+    WriteDword(HKEY_LOCAL_MACHINE, parameters(), "TerminateOnStop", 1);
+    WriteDword(HKEY_LOCAL_MACHINE, parameters(), "EnableTrayIcon", 0);
+    EXPECT_TRUE(IsSettingOn(ServiceSetting::EnableLaunch));        // any non-zero is on
+    EXPECT_FALSE(IsSettingOn(ServiceSetting::TerminateOnPause));   // only exactly 1 is on
+    EXPECT_TRUE(IsSettingOn(ServiceSetting::TerminateOnStop));
+    EXPECT_FALSE(IsSettingOn(ServiceSetting::EnableTrayIcon));
+    EXPECT_FALSE(IsSettingOn(ServiceSetting::RelaunchOnContinue));
+
+    // Missing values and a missing key fall back to each flag's default meaning.
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, parameters());
+    EXPECT_TRUE(IsSettingOn(ServiceSetting::EnableLaunch));
+    EXPECT_TRUE(IsSettingOn(ServiceSetting::EnableTrayIcon));
+    EXPECT_FALSE(IsSettingOn(ServiceSetting::TerminateOnStop));
+}
+
+TEST_F(SettingsTest, DeleteTreeRemovesTwoLevelsOfSubkeys) {
+    ScratchKey scratch("DeleteTree");
+    WriteString(HKEY_CURRENT_USER, scratch.path() + "\\Top\\A\\A1", "v", "1");
+    WriteString(HKEY_CURRENT_USER, scratch.path() + "\\Top\\A\\A2", "v", "2");
+    WriteString(HKEY_CURRENT_USER, scratch.path() + "\\Top\\B", "v", "3");
+    WriteString(HKEY_CURRENT_USER, scratch.path() + "\\Other", "v", "4");
+    RegistryKey key;
+    ASSERT_EQ(key.Open(HKEY_CURRENT_USER, scratch.path().c_str(), KEY_ALL_ACCESS), ERROR_SUCCESS);
+    EXPECT_EQ(key.DeleteTree("Top"), ERROR_SUCCESS);
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, scratch.path() + "\\Top"));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, scratch.path() + "\\Other"));
+    EXPECT_EQ(key.DeleteTree("Missing"), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(SettingsTest, OpenKeepsTheHeldKeyOnFailure) {
+    ScratchKey scratch("OpenFailure");
+    RegistryKey key;
+    ASSERT_EQ(key.Open(HKEY_CURRENT_USER, scratch.path().c_str(), KEY_READ), ERROR_SUCCESS);
+    HKEY held = key.get();
+    EXPECT_EQ(key.Open(HKEY_CURRENT_USER, (scratch.path() + "\\Missing").c_str(), KEY_READ), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(key.get(), held);
+    EXPECT_EQ(key.Close(), ERROR_SUCCESS);
+    EXPECT_FALSE(key);
+    EXPECT_EQ(key.Close(), ERROR_SUCCESS);
+}
+
+TEST_F(SettingsTest, ApplicationNamesAndValueReaders) {
+    const std::string modules = Host().modulesKeyPath;
+    WriteString(HKEY_LOCAL_MACHINE, modules + "\\Alpha", "ExePath", "C:\\a.exe");
+    WriteString(HKEY_LOCAL_MACHINE, modules + "\\Beta", "ExePath", std::string(259, 'x'));
+    WriteString(HKEY_LOCAL_MACHINE, modules + "\\Beta", "TooLong", std::string(260, 'y'));
+    WriteDword(HKEY_LOCAL_MACHINE, modules + "\\Beta", "Instances", 3);
+    ASSERT_EQ(CountApplications(), 2u);
+
+    RegistryKey key;
+    ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, modules.c_str(), KEY_READ), ERROR_SUCCESS);
+    std::string first, second, past;
+    EXPECT_TRUE(GetApplicationName(key.get(), 0, first));
+    EXPECT_TRUE(GetApplicationName(key.get(), 1, second));
+    EXPECT_FALSE(GetApplicationName(key.get(), 2, past));  // index equal to the count
+    EXPECT_FALSE(GetApplicationName(nullptr, 0, past));
+    EXPECT_NE(first, second);
+
+    EXPECT_EQ(ReadTextValue(modules + "\\Alpha", "ExePath"), "C:\\a.exe");
+    EXPECT_EQ(ReadTextValue(modules + "\\Beta", "ExePath"), std::string(259, 'x'));
+    EXPECT_EQ(ReadTextValue(modules + "\\Beta", "TooLong"), "");
+    EXPECT_EQ(ReadTextValue(modules + "\\Missing", "ExePath"), "");
+    DWORD instances = 77, missing = 77;
+    ReadDwordValue(modules + "\\Beta", "Instances", &instances);
+    ReadDwordValue(modules + "\\Beta", "Attrib", &missing);
+    EXPECT_EQ(instances, 3u);
+    EXPECT_EQ(missing, 77u);
+}
+
+}  // namespace
