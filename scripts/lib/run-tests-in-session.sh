@@ -6,4 +6,4 @@ source "$(dirname "$0")/wine-session.sh"
 rm -rf "$build/wineprefix"
 wine_session_start "$build/wineprefix" "$build/event-trace.log" || exit 1
 trap wine_session_stop EXIT
-cd "$build" && ctest --output-on-failure ${CTEST_ARGS:-}
+cd "$build" && eval ctest --output-on-failure ${CTEST_ARGS:-}

@@ -65,5 +65,6 @@ void PrepareRegistry() {
     }
 }
 
+// Installation arrives with the registration script engine.
 HRESULT RegisterHost(bool, bool) { return E_NOTIMPL; }
 HRESULT UnregisterHost(bool, bool) { return E_NOTIMPL; }

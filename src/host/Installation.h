@@ -21,3 +21,4 @@ std::string ExecutablePath();
 HRESULT RegisterHost(bool classes, bool service);
 // Removes by the two switches; returns 0 or the failure of CoInitialize.
 HRESULT UnregisterHost(bool classes, bool service);
+

@@ -147,7 +147,8 @@ bool ControlServiceNamed(const std::string& name, DWORD control) {
     ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager) return false;
     ServiceHandle service(OpenServiceA(manager.get(), name.c_str(),
-                                       SERVICE_STOP | SERVICE_PAUSE_CONTINUE | SERVICE_INTERROGATE));
+                                       SERVICE_STOP | SERVICE_PAUSE_CONTINUE | SERVICE_INTERROGATE |
+                                                           SERVICE_USER_DEFINED_CONTROL));
     SERVICE_STATUS status{};
     return service && ControlService(service.get(), control, &status);
 }

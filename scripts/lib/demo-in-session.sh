@@ -1,0 +1,79 @@
+#!/bin/bash
+# The demo proper, inside a virtual display (see scripts/demo).
+set -uo pipefail
+build=$1
+source "$(dirname "$0")/wine-session.sh"
+prefix=$build/demo-prefix
+trace=$build/demo-event-trace.log
+rm -rf "$prefix"
+echo "== Creating a scratch Wine prefix in $prefix (takes a few seconds)"
+wine_session_start "$prefix" "$trace" || exit 1
+trap wine_session_stop EXIT
+
+win() { echo "Z:$1" | tr / '\\'; }
+exe=$(win "$build/corvane.exe")
+sleeper=$(win "$build/sleeper.exe")
+out=$(mktemp)
+# Wine output goes through a file: a service started meanwhile would hold a pipe open.
+run() { wine "$@" >"$out" 2>&1; local rc=$?; sed 's/\r$//' "$out"; return $rc; }
+say() { printf '\n== %s\n' "$*"; }
+events_seen=0
+show_events() {
+  # What the service reported to the event log since the last look (from Wine's trace).
+  local lines
+  lines=$(grep -a 'trace:eventlog:ReportEventW' "$trace" | sed 's/.*ReportEventW L"\(.*\)"$/\1/')
+  local total
+  total=$(printf '%s' "$lines" | grep -c . || true)
+  if [ "$total" -gt "$events_seen" ]; then
+    printf '%s\n' "$lines" | tail -n +"$((events_seen + 1))" | sed 's/^/   event log: /'
+  fi
+  events_seen=$total
+}
+running() {
+  echo "   running now:"
+  run "$(win "$build/pslist.exe")" sleeper.exe | sed 's/^/     /'
+}
+settle() { sleep 2; }
+
+say "Installing: corvane.exe -Install"
+run "$exe" -Install; echo "   exit code $?"
+run "$(win "$build/svcctl.exe")" query Corvane | sed 's/^/   /'
+
+params='HKLM\SYSTEM\CurrentControlSet\Services\Corvane\Parameters'
+say "Configuring two programs under $params\\Modules"
+echo "   Ticker:   sleeper.exe --seconds 600 ticker, 2 instances, minimized"
+echo "   Watchdog: sleeper.exe --seconds 600 watchdog, 1 instance, hidden"
+run reg add "$params\\Modules\\Ticker" /v ExePath /d "$sleeper" /f >/dev/null
+run reg add "$params\\Modules\\Ticker" /v CmdLineArgs /d "--seconds 600 ticker" /f >/dev/null
+run reg add "$params\\Modules\\Ticker" /v Instances /t REG_DWORD /d 2 /f >/dev/null
+run reg add "$params\\Modules\\Ticker" /v Attrib /t REG_DWORD /d 2 /f >/dev/null
+run reg add "$params\\Modules\\Watchdog" /v ExePath /d "$sleeper" /f >/dev/null
+run reg add "$params\\Modules\\Watchdog" /v CmdLineArgs /d "--seconds 600 watchdog" /f >/dev/null
+run reg add "$params\\Modules\\Watchdog" /v Instances /t REG_DWORD /d 1 /f >/dev/null
+run reg add "$params\\Modules\\Watchdog" /v Attrib /t REG_DWORD /d 0 /f >/dev/null
+echo "   Settings: TerminateOnPause=1, RelaunchOnContinue=1, TerminateOnStop=1"
+for setting in TerminateOnPause RelaunchOnContinue TerminateOnStop; do
+  run reg add "$params" /v $setting /t REG_DWORD /d 1 /f >/dev/null
+done
+
+say "Starting the service"
+run "$(win "$build/svcctl.exe")" start Corvane | sed 's/^/   /'
+settle; running; show_events
+
+say "Pausing the service (TerminateOnPause=1 ends the programs)"
+run "$(win "$build/svcctl.exe")" pause Corvane | sed 's/^/   /'
+settle; running; show_events
+
+say "Continuing the service (RelaunchOnContinue=1 starts a fresh set)"
+run "$(win "$build/svcctl.exe")" continue Corvane | sed 's/^/   /'
+settle; running; show_events
+
+say "Stopping the service (TerminateOnStop=1 ends the programs)"
+run "$(win "$build/svcctl.exe")" stop Corvane | sed 's/^/   /'
+settle; running; show_events
+
+say "Removing: corvane.exe -Remove"
+run "$exe" -Remove; echo "   exit code $?"
+run "$(win "$build/svcctl.exe")" query Corvane | sed 's/^/   /' || true
+rm -f "$out"
+say "Done. The prefix stays in $prefix for a look; the Wine session is ended."

@@ -1,0 +1,213 @@
+// Error info for COM callers, the system's error wording, and the event-log reports.
+#include "host/EventLog.h"
+#include "host/MessageBox.h"
+#include "host/ServiceHost.h"
+#include "launch/ErrorReporting.h"
+#include "messages.h"
+#include "support/TestSupport.h"
+#include "Guids.h"
+
+#include <gtest/gtest.h>
+#include <objbase.h>
+#include <wrl/client.h>
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+struct ErrorInfoRead {
+    std::wstring description;
+    std::wstring source;
+    GUID guid{};
+    bool present = false;
+};
+
+ErrorInfoRead TakeErrorInfo() {
+    ErrorInfoRead read;
+    ComPtr<IErrorInfo> info;
+    if (GetErrorInfo(0, &info) != S_OK || !info) return read;
+    read.present = true;
+    BSTR text = nullptr;
+    if (SUCCEEDED(info->GetDescription(&text)) && text) read.description = text;
+    SysFreeString(text);
+    text = nullptr;
+    if (SUCCEEDED(info->GetSource(&text)) && text) read.source = text;
+    SysFreeString(text);
+    info->GetGUID(&read.guid);
+    return read;
+}
+
+std::string ClassKey(REFCLSID clsid) {
+    LPOLESTR text = nullptr;
+    StringFromCLSID(clsid, &text);
+    char ansi[64] = "";
+    WideCharToMultiByte(CP_ACP, 0, text, -1, ansi, sizeof ansi, nullptr, nullptr);
+    CoTaskMemFree(text);
+    return std::string("CLSID\\") + ansi;
+}
+
+TEST(ReportComError, TextDescriptionWithoutRegisteredClassHasNoSource) {
+    HRESULT result = ReportComError(kClsidLaunch, "Unable to start ActiveX server", 0, nullptr, kIidILaunch, 0,
+                                    nullptr);
+    EXPECT_EQ(result, DISP_E_EXCEPTION);
+    ErrorInfoRead read = TakeErrorInfo();
+    ASSERT_TRUE(read.present);
+    EXPECT_EQ(read.description, L"Unable to start ActiveX server");
+    EXPECT_TRUE(read.source.empty());
+    EXPECT_TRUE(IsEqualGUID(read.guid, kIidILaunch));
+}
+
+TEST(ReportComError, RegisteredClassGivesItsProgIdAsSource) {
+    const std::string key = ClassKey(kClsidModule);
+    WriteString(HKEY_CLASSES_ROOT, key + "\\ProgID", nullptr, "Launcher.Module.1");
+    HRESULT result = ReportComError(kClsidModule, "Error while working with registry", 0, nullptr, kIidIModule,
+                                    E_FAIL, nullptr);
+    ErrorInfoRead read = TakeErrorInfo();
+    DeleteKeyTree(HKEY_CLASSES_ROOT, key);
+    EXPECT_EQ(result, E_FAIL);  // a given result code is returned unchanged
+    EXPECT_EQ(read.description, L"Error while working with registry");
+    EXPECT_EQ(read.source, L"Launcher.Module.1");
+    EXPECT_TRUE(IsEqualGUID(read.guid, kIidIModule));
+}
+
+TEST(ReportComError, MissingStringResourceReadsUnknownError) {
+    HRESULT result = ReportComError(kClsidLaunch, 5u, 0, nullptr, kIidILaunch, 0, nullptr);
+    EXPECT_EQ(static_cast<unsigned long>(result), 0x80040005ul);
+    EXPECT_EQ(TakeErrorInfo().description, L"Unknown Error");
+
+    // A string that exists is loaded from the module (the service name of the test resources).
+    result = ReportComError(kClsidLaunch, 100u, 0, nullptr, kIidILaunch, 0, GetModuleHandleA(nullptr));
+    EXPECT_EQ(static_cast<unsigned long>(result), 0x80040064ul);
+    EXPECT_EQ(TakeErrorInfo().description, L"CorvaneTest");
+}
+
+TEST(ReportComError, InterfaceSupportsOnlyTheClassesOwnInterface) {
+    EXPECT_EQ(InterfaceSupportsErrorInfo(kIidILaunch, kIidILaunch), S_OK);
+    EXPECT_EQ(InterfaceSupportsErrorInfo(kIidILaunch, IID_IDispatch), S_FALSE);
+    EXPECT_EQ(InterfaceSupportsErrorInfo(kIidIModule, kIidILaunch), S_FALSE);
+}
+
+TEST(SystemErrorText, PrefixNewlineAndTheSystemsText) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    std::string text = GetSystemErrorText("");
+    ASSERT_GT(text.size(), 2u);
+    EXPECT_EQ(text[0], '\n');
+    char* expected = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, ERROR_FILE_NOT_FOUND,
+                   LANG_USER_DEFAULT, reinterpret_cast<char*>(&expected), 0, nullptr);
+    ASSERT_NE(expected, nullptr);
+    EXPECT_EQ(text.substr(1), expected);
+    LocalFree(expected);
+
+    SetLastError(0x2FFFFFFF);  // no system text for this code
+    EXPECT_EQ(GetSystemErrorText("Prefix only"), "Prefix only");
+}
+
+TEST(SystemErrorText, ShownInABoxOnTheInteractiveDesktop) {
+    std::vector<MessageBoxRequest> shown;
+    SetMessageBoxResponder([&](const MessageBoxRequest& request) {
+        shown.push_back(request);
+        return IDOK;
+    });
+    SetLastError(ERROR_ACCESS_DENIED);
+    ShowSystemError("Unable to add application.");
+    SetMessageBoxResponder(nullptr);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].owner, nullptr);
+    EXPECT_EQ(shown[0].caption, "CorvaneTest");
+    EXPECT_EQ(shown[0].style, static_cast<UINT>(MB_SERVICE_NOTIFICATION));
+    EXPECT_EQ(shown[0].text.rfind("Unable to add application.\n", 0), 0u);
+}
+
+struct RecordedEvent {
+    WORD type;
+    DWORD id;
+    std::string text;
+};
+
+class EventLogTest : public testing::Test {
+protected:
+    void SetUp() override {
+        SetEventSink([this](WORD type, DWORD id, const std::string& text) { events.push_back({type, id, text}); });
+    }
+    void TearDown() override { SetEventSink(nullptr); }
+    std::vector<RecordedEvent> events;
+};
+
+// The message table holds each text with its line break; the report formats it to lines of
+// at most 100 characters, which turns the line break into a blank.
+std::string TableText(DWORD id) {
+    char* text = nullptr;
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                      FORMAT_MESSAGE_FROM_HMODULE,
+                                  nullptr, id, LANG_USER_DEFAULT, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string result(text ? text : "", length);
+    LocalFree(text);
+    return result;
+}
+
+TEST_F(EventLogTest, LifeEventsCarryTheMessageTableTexts) {
+    EXPECT_EQ(TableText(0x4FFF0001), "Corvane successfully started.\r\n");
+    EXPECT_EQ(TableText(0x4FFF0002), "Corvane stopped.\r\n");
+    EXPECT_EQ(TableText(0x4FFF0003), "Corvane paused.\r\n");
+    EXPECT_EQ(TableText(0x4FFF0004), "Corvane resumed.\r\n");
+
+    LogEventById(MSG_SERVICE_STARTED);
+    LogEventById(MSG_SERVICE_STOPPED);
+    LogEventById(MSG_SERVICE_PAUSED);
+    LogEventById(MSG_SERVICE_RESUMED);
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[0].id, 0x4FFF0001u);
+    EXPECT_EQ(events[0].text, "Corvane successfully started. ");
+    EXPECT_EQ(events[1].id, 0x4FFF0002u);
+    EXPECT_EQ(events[1].text, "Corvane stopped. ");
+    EXPECT_EQ(events[2].id, 0x4FFF0003u);
+    EXPECT_EQ(events[2].text, "Corvane paused. ");
+    EXPECT_EQ(events[3].id, 0x4FFF0004u);
+    EXPECT_EQ(events[3].text, "Corvane resumed. ");
+    for (const auto& event : events) EXPECT_EQ(event.type, EVENTLOG_INFORMATION_TYPE);
+}
+
+TEST_F(EventLogTest, UnknownMessageIdIsReportedAsPlainText) {
+    LogEventById(0x4FFF0077);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].id, 1000u);
+    EXPECT_EQ(events[0].text, "Unable to log event by id");
+    EXPECT_EQ(events[0].type, EVENTLOG_INFORMATION_TYPE);
+}
+
+TEST_F(EventLogTest, LongTextsAreReportedWhole) {
+    std::string text(700, 'x');
+    text += "end";
+    LogEventText(text);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].id, 1000u);
+    EXPECT_EQ(events[0].text, text);
+}
+
+TEST_F(EventLogTest, ServiceStatesLogTheirEventsAndFlags) {
+    ServiceHost& host = Host();
+    host.wasPaused = false;
+    host.SetServiceState(SERVICE_START_PENDING);
+    EXPECT_TRUE(events.empty());
+    host.SetServiceState(SERVICE_RUNNING);
+    EXPECT_TRUE(host.isRunning);
+    host.SetServiceState(SERVICE_PAUSE_PENDING);
+    host.SetServiceState(SERVICE_PAUSED);
+    EXPECT_TRUE(host.wasPaused);
+    EXPECT_FALSE(host.isRunning);
+    host.SetServiceState(SERVICE_CONTINUE_PENDING);
+    host.SetServiceState(SERVICE_RUNNING);
+    EXPECT_FALSE(host.wasPaused);
+    host.SetServiceState(SERVICE_STOP_PENDING);
+    host.SetServiceState(SERVICE_STOPPED);
+    EXPECT_FALSE(host.isRunning);
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[0].id, 0x4FFF0001u);
+    EXPECT_EQ(events[1].id, 0x4FFF0003u);
+    EXPECT_EQ(events[2].id, 0x4FFF0004u);
+    EXPECT_EQ(events[3].id, 0x4FFF0002u);
+    EXPECT_EQ(host.status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+}
+
+}  // namespace
