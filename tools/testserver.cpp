@@ -1,0 +1,298 @@
+// A recording automation server for the tests: an out-of-process COM server whose object
+// implements IDispatch by hand and appends every call it receives to a log file.
+//   testserver LOGFILE -Embedding   started by COM (LocalServer32 = "...\testserver.exe" "LOGFILE")
+//   testserver -touch PATH          writes the file PATH and ends (a program for others to run)
+//   testserver -sleep               holds the event "CorvaneTestSleeper" and sleeps until it is killed
+//
+// Log lines:
+//   CREATED
+//   CALL <name> flags=<n> args=<n> named=<id>,... | <vt>:<value> | ...
+//        the arguments in the order of the array IDispatch::Invoke receives (element 0 first);
+//        <vt> in hex with VT_BYREF included, by-reference values shown as their targets
+//   RELEASED sleeper=<0|1>   the object's last reference went; whether a sleeper still runs
+// Every member name is known, with a dispatch id of its own, except "Missing". "Echo" also
+// returns the argument part of its line as a string, and changes its by-reference arguments:
+// I2 and I4 plus one, BOOL to VARIANT_TRUE, BSTR to "changed", R8 doubled, VARIANT to VT_I4 42.
+#include "Guids.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <cstdio>
+#include <mutex>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kSleeperEvent[] = "CorvaneTestSleeper";
+
+std::string logPath;
+std::mutex logLock;
+HANDLE finished = nullptr;
+volatile LONG serverCount = 0;  // live objects and LockServer locks
+
+void AppendLog(const std::string& line) {
+    std::lock_guard<std::mutex> guard(logLock);
+    HANDLE file = CreateFileA(logPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    std::string text = line + "\n";
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+void AddServerReference() { InterlockedIncrement(&serverCount); }
+void DropServerReference() {
+    if (InterlockedDecrement(&serverCount) == 0) SetEvent(finished);
+}
+
+std::string Narrow(const wchar_t* text) {
+    if (!text) return "<null>";
+    int length = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<std::size_t>(length > 0 ? length - 1 : 0), '\0');
+    if (length > 1) WideCharToMultiByte(CP_ACP, 0, text, -1, result.data(), length, nullptr, nullptr);
+    return result;
+}
+
+std::string Number(const char* format, ...) {
+    char buffer[64];
+    va_list list;
+    va_start(list, format);
+    std::vsnprintf(buffer, sizeof buffer, format, list);
+    va_end(list);
+    return buffer;
+}
+
+std::string DescribeValue(const VARIANT& value);
+
+// The value of an argument of type vt whose data is at data (the VARIANT's own union, or the
+// target of a by-reference argument).
+std::string DescribeData(VARTYPE vt, const void* data) {
+    switch (vt) {
+    case VT_EMPTY: return "empty";
+    case VT_NULL: return "null";
+    case VT_BSTR: return Narrow(*static_cast<const BSTR*>(data));
+    case VT_I2: return Number("%d", *static_cast<const SHORT*>(data));
+    case VT_I4: return Number("%ld", *static_cast<const LONG*>(data));
+    case VT_R4: return Number("%.9g", static_cast<double>(*static_cast<const float*>(data)));
+    case VT_R8:
+    case VT_DATE: return Number("%.17g", *static_cast<const double*>(data));
+    case VT_BOOL: return Number("%d", *static_cast<const VARIANT_BOOL*>(data));
+    case VT_CY: return Number("%lld", static_cast<long long>(static_cast<const CY*>(data)->int64));
+    case VT_ERROR: return Number("0x%08lx", static_cast<unsigned long>(*static_cast<const SCODE*>(data)));
+    case VT_DISPATCH:
+    case VT_UNKNOWN: return *static_cast<IUnknown* const*>(data) ? "object" : "none";
+    case VT_VARIANT: return std::string("(").append(DescribeValue(*static_cast<const VARIANT*>(data))).append(")");
+    default: return "?";
+    }
+}
+
+std::string DescribeValue(const VARIANT& value) {
+    VARTYPE vt = V_VT(&value);
+    std::string text = Number("%04x:", vt);
+    if (vt & VT_BYREF) {
+        const void* target = V_BYREF(&value);
+        return text + (target ? DescribeData(vt & VT_TYPEMASK, target) : "<no target>");
+    }
+    return text + DescribeData(vt, &value.lVal);
+}
+
+// What Echo does to a by-reference argument, so that the caller can see it come back.
+void ChangeTarget(VARIANT& value) {
+    if (!(V_VT(&value) & VT_BYREF) || !V_BYREF(&value)) return;
+    switch (V_VT(&value) & VT_TYPEMASK) {
+    case VT_I2: *V_I2REF(&value) += 1; break;
+    case VT_I4: *V_I4REF(&value) += 1; break;
+    case VT_BOOL: *V_BOOLREF(&value) = VARIANT_TRUE; break;
+    case VT_R8: *V_R8REF(&value) *= 2; break;
+    case VT_BSTR:
+        SysFreeString(*V_BSTRREF(&value));
+        *V_BSTRREF(&value) = SysAllocString(L"changed");
+        break;
+    case VT_VARIANT:
+        VariantClear(V_VARIANTREF(&value));
+        V_VT(V_VARIANTREF(&value)) = VT_I4;
+        V_I4(V_VARIANTREF(&value)) = 42;
+        break;
+    default: break;
+    }
+}
+
+class Recorder final : public IDispatch {
+public:
+    Recorder() {
+        AddServerReference();
+        AppendLog("CREATED");
+    }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (!object) return E_POINTER;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch)) {
+            *object = static_cast<IDispatch*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        LONG count = InterlockedDecrement(&references_);
+        if (count == 0) {
+            HANDLE sleeper = OpenEventA(SYNCHRONIZE, FALSE, kSleeperEvent);
+            AppendLog(std::string("RELEASED sleeper=") + (sleeper ? "1" : "0"));
+            if (sleeper) CloseHandle(sleeper);
+            delete this;
+            DropServerReference();
+        }
+        return static_cast<ULONG>(count);
+    }
+
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+        if (info) *info = nullptr;
+        return DISP_E_BADINDEX;
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+        std::lock_guard<std::mutex> guard(namesLock_);
+        HRESULT result = S_OK;
+        for (UINT i = 0; i < count; ++i) {
+            std::wstring name = names[i] ? names[i] : L"";
+            if (name == L"Missing") {
+                ids[i] = DISPID_UNKNOWN;
+                result = DISP_E_UNKNOWNNAME;
+                continue;
+            }
+            std::size_t index = 0;
+            while (index < names_.size() && names_[index] != name) ++index;
+            if (index == names_.size()) names_.push_back(name);
+            ids[i] = static_cast<DISPID>(index + 1);
+        }
+        return result;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS* parameters,
+                                     VARIANT* result, EXCEPINFO*, UINT*) override {
+        std::wstring name;
+        {
+            std::lock_guard<std::mutex> guard(namesLock_);
+            if (member < 1 || static_cast<std::size_t>(member) > names_.size()) return DISP_E_MEMBERNOTFOUND;
+            name = names_[static_cast<std::size_t>(member) - 1];
+        }
+        UINT count = parameters ? parameters->cArgs : 0;
+        std::string arguments = Number("flags=%u args=%u named=", flags, count);
+        for (UINT i = 0; parameters && i < parameters->cNamedArgs; ++i) {
+            if (i) arguments += ',';
+            arguments += Number("%ld", parameters->rgdispidNamedArgs[i]);
+        }
+        for (UINT i = 0; i < count; ++i) arguments += " | " + DescribeValue(parameters->rgvarg[i]);
+        AppendLog("CALL " + Narrow(name.c_str()) + " " + arguments);
+
+        if (name == L"Echo") {
+            for (UINT i = 0; i < count; ++i) ChangeTarget(parameters->rgvarg[i]);
+            if (result) {
+                std::wstring wide(arguments.begin(), arguments.end());
+                V_VT(result) = VT_BSTR;
+                V_BSTR(result) = SysAllocString(wide.c_str());
+            }
+        }
+        return S_OK;
+    }
+
+private:
+    ~Recorder() = default;
+
+    volatile LONG references_ = 0;
+    std::mutex namesLock_;
+    std::vector<std::wstring> names_;
+};
+
+class RecorderFactory final : public IClassFactory {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (!object) return E_POINTER;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
+            *object = static_cast<IClassFactory*>(this);
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    // The factory lives as long as the process.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
+        if (!object) return E_POINTER;
+        *object = nullptr;
+        if (outer) return CLASS_E_NOAGGREGATION;
+        Recorder* recorder = new (std::nothrow) Recorder();
+        if (!recorder) return E_OUTOFMEMORY;
+        recorder->AddRef();
+        HRESULT hr = recorder->QueryInterface(iid, object);
+        recorder->Release();
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+        if (lock)
+            AddServerReference();
+        else
+            DropServerReference();
+        return S_OK;
+    }
+};
+
+int Touch(const char* path) {
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 1;
+    DWORD written = 0;
+    WriteFile(file, "touched", 7, &written, nullptr);
+    CloseHandle(file);
+    return 0;
+}
+
+int Sleeper() {
+    HANDLE alive = CreateEventA(nullptr, TRUE, FALSE, kSleeperEvent);
+    Sleep(INFINITE);
+    CloseHandle(alive);
+    return 0;
+}
+
+int Serve() {
+    finished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 2;
+    static RecorderFactory factory;
+    DWORD cookie = 0;
+    if (FAILED(CoRegisterClassObject(kClsidTestServer, &factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
+                                     &cookie))) {
+        CoUninitialize();
+        return 3;
+    }
+    // Ends when the last object and lock are gone; a server that nobody uses ends on its own.
+    const DWORD idleLimitMs = 120000;
+    for (;;) {
+        if (WaitForSingleObject(finished, idleLimitMs) == WAIT_OBJECT_0) break;
+        if (serverCount == 0) break;
+    }
+    CoRevokeClassObject(cookie);
+    CoUninitialize();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 3 && lstrcmpiA(argv[1], "-touch") == 0) return Touch(argv[2]);
+    if (argc >= 2 && lstrcmpiA(argv[1], "-sleep") == 0) return Sleeper();
+    if (argc >= 2 && argv[1][0] != '-' && argv[1][0] != '/') {
+        logPath = argv[1];
+        return Serve();
+    }
+    std::fprintf(stderr, "usage: testserver LOGFILE -Embedding | -touch PATH | -sleep\n");
+    return 1;
+}
