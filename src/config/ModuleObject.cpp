@@ -1,0 +1,7 @@
+#include "config/ModuleObject.h"
+
+HRESULT STDMETHODCALLTYPE ModuleObject::Reserved(BSTR, short* flag) {
+    if (!flag) return E_POINTER;
+    *flag = 1;
+    return S_OK;
+}

@@ -1,0 +1,116 @@
+// The COM class Module ("Launcher.Module.1"): the application catalogue as a COM object.
+#pragma once
+#include "config/AppCatalog.h"
+#include "config/ComObject.h"
+#include "Guids.h"
+
+#include <windows.h>
+#include <oaidl.h>
+#include <string>
+#include <vector>
+
+// The dual interface of Module: IUnknown, IDispatch, then these thirty-nine operations in
+// this order (the order is the interface's binary layout). The type library declares no
+// members, so they are reachable in-process only. A text get hands out the record's own
+// string, which the caller must not free.
+struct IModule : public IDispatch {
+    virtual HRESULT STDMETHODCALLTYPE get_Instances(LONG* value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_Instances(LONG value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CancelUpdate() = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_CmdLineArgs(BSTR* value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_CmdLineArgs(BSTR value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Update() = 0;
+    virtual HRESULT STDMETHODCALLTYPE AddNew() = 0;
+    // Sets *flag to 1 whatever the name; kept for the interface's layout, nothing calls it.
+    virtual HRESULT STDMETHODCALLTYPE Reserved(BSTR name, short* flag) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Delete(BSTR name, short* result) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_ProgId(BSTR* value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_ProgId(BSTR value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_Attrib(LONG* value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_Attrib(LONG value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_ExePath(BSTR* value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_ExePath(BSTR value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_DispName(BSTR* value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_DispName(BSTR value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_StartDir(BSTR* value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_StartDir(BSTR value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_MethodName(BSTR* value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_MethodName(BSTR value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_ParamOne(BSTR* value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_ParamOne(BSTR value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_ParamTwo(BSTR* value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_ParamTwo(BSTR value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_ParamThree(BSTR* value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_ParamThree(BSTR value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_ParamFour(BSTR* value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_ParamFour(BSTR value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_MethodReturnType(BSTR* value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_MethodReturnType(BSTR value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_ParamOneType(BSTR* value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_ParamOneType(BSTR value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_ParamTwoType(BSTR* value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_ParamTwoType(BSTR value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_ParamThreeType(BSTR* value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_ParamThreeType(BSTR value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_ParamFourType(BSTR* value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_ParamFourType(BSTR value) = 0;
+};
+
+class ModuleObject : public DualObject<IModule, &kIidIModule> {
+public:
+    HRESULT STDMETHODCALLTYPE get_Instances(LONG* value) override { return catalog_.get_Instances(value); }
+    HRESULT STDMETHODCALLTYPE put_Instances(LONG value) override { return catalog_.put_Instances(value); }
+    HRESULT STDMETHODCALLTYPE CancelUpdate() override { return catalog_.CancelUpdate(); }
+    HRESULT STDMETHODCALLTYPE get_CmdLineArgs(BSTR* value) override { return catalog_.get_CmdLineArgs(value); }
+    HRESULT STDMETHODCALLTYPE put_CmdLineArgs(BSTR value) override { return catalog_.put_CmdLineArgs(value); }
+    HRESULT STDMETHODCALLTYPE Update() override { return catalog_.Update(); }
+    HRESULT STDMETHODCALLTYPE AddNew() override { return catalog_.AddNew(); }
+    HRESULT STDMETHODCALLTYPE Reserved(BSTR name, short* flag) override;
+    HRESULT STDMETHODCALLTYPE Delete(BSTR name, short* result) override { return catalog_.Delete(name, result); }
+    HRESULT STDMETHODCALLTYPE get_ProgId(BSTR* value) override { return catalog_.get_ProgId(value); }
+    HRESULT STDMETHODCALLTYPE put_ProgId(BSTR value) override { return catalog_.put_ProgId(value); }
+    HRESULT STDMETHODCALLTYPE get_Attrib(LONG* value) override { return catalog_.get_Attrib(value); }
+    HRESULT STDMETHODCALLTYPE put_Attrib(LONG value) override { return catalog_.put_Attrib(value); }
+    HRESULT STDMETHODCALLTYPE get_ExePath(BSTR* value) override { return catalog_.get_ExePath(value); }
+    HRESULT STDMETHODCALLTYPE put_ExePath(BSTR value) override { return catalog_.put_ExePath(value); }
+    HRESULT STDMETHODCALLTYPE get_DispName(BSTR* value) override { return catalog_.get_DispName(value); }
+    HRESULT STDMETHODCALLTYPE put_DispName(BSTR value) override { return catalog_.put_DispName(value); }
+    HRESULT STDMETHODCALLTYPE get_StartDir(BSTR* value) override { return catalog_.get_StartDir(value); }
+    HRESULT STDMETHODCALLTYPE put_StartDir(BSTR value) override { return catalog_.put_StartDir(value); }
+    HRESULT STDMETHODCALLTYPE get_MethodName(BSTR* value) override { return catalog_.get_MethodName(value); }
+    HRESULT STDMETHODCALLTYPE put_MethodName(BSTR value) override { return catalog_.put_MethodName(value); }
+    HRESULT STDMETHODCALLTYPE get_ParamOne(BSTR* value) override { return catalog_.get_ParamOne(value); }
+    HRESULT STDMETHODCALLTYPE put_ParamOne(BSTR value) override { return catalog_.put_ParamOne(value); }
+    HRESULT STDMETHODCALLTYPE get_ParamTwo(BSTR* value) override { return catalog_.get_ParamTwo(value); }
+    HRESULT STDMETHODCALLTYPE put_ParamTwo(BSTR value) override { return catalog_.put_ParamTwo(value); }
+    HRESULT STDMETHODCALLTYPE get_ParamThree(BSTR* value) override { return catalog_.get_ParamThree(value); }
+    HRESULT STDMETHODCALLTYPE put_ParamThree(BSTR value) override { return catalog_.put_ParamThree(value); }
+    HRESULT STDMETHODCALLTYPE get_ParamFour(BSTR* value) override { return catalog_.get_ParamFour(value); }
+    HRESULT STDMETHODCALLTYPE put_ParamFour(BSTR value) override { return catalog_.put_ParamFour(value); }
+    HRESULT STDMETHODCALLTYPE get_MethodReturnType(BSTR* value) override {
+        return catalog_.get_MethodReturnType(value);
+    }
+    HRESULT STDMETHODCALLTYPE put_MethodReturnType(BSTR value) override {
+        return catalog_.put_MethodReturnType(value);
+    }
+    HRESULT STDMETHODCALLTYPE get_ParamOneType(BSTR* value) override { return catalog_.get_ParamOneType(value); }
+    HRESULT STDMETHODCALLTYPE put_ParamOneType(BSTR value) override { return catalog_.put_ParamOneType(value); }
+    HRESULT STDMETHODCALLTYPE get_ParamTwoType(BSTR* value) override { return catalog_.get_ParamTwoType(value); }
+    HRESULT STDMETHODCALLTYPE put_ParamTwoType(BSTR value) override { return catalog_.put_ParamTwoType(value); }
+    HRESULT STDMETHODCALLTYPE get_ParamThreeType(BSTR* value) override {
+        return catalog_.get_ParamThreeType(value);
+    }
+    HRESULT STDMETHODCALLTYPE put_ParamThreeType(BSTR value) override {
+        return catalog_.put_ParamThreeType(value);
+    }
+    HRESULT STDMETHODCALLTYPE get_ParamFourType(BSTR* value) override { return catalog_.get_ParamFourType(value); }
+    HRESULT STDMETHODCALLTYPE put_ParamFourType(BSTR value) override { return catalog_.put_ParamFourType(value); }
+
+    // Not part of IModule.
+    HRESULT Find(BSTR name, short* found) { return catalog_.Find(name, found); }
+    std::vector<std::string> ListApplicationNames() const { return catalog_.ListApplicationNames(); }
+    AppCatalog& Catalog() { return catalog_; }
+
+private:
+    AppCatalog catalog_;
+};
