@@ -55,7 +55,7 @@ bool LaunchProgram(LaunchTracker::Ticket ticket, const ApplicationValues& values
     startDir.get()->bstrVal = ToBstrText(values.startDir);
 
     for (DWORD instance = 0; instance < values.instances; ++instance) {
-        LaunchTracker::Launch launch = Tracker().BeginLaunch(ticket);
+        LaunchTracker::PendingLaunch launch = Tracker().BeginLaunch(ticket);
         if (!launch) return false;
         DWORD processId = 0;
         // A failed start has reported itself; the pass goes on with the next instance.

@@ -58,14 +58,14 @@ LaunchTracker& Tracker() {
     return tracker;
 }
 
-LaunchTracker::Launch::Launch(Launch&& other) noexcept
+LaunchTracker::PendingLaunch::PendingLaunch(PendingLaunch&& other) noexcept
     : tracker_(other.tracker_), ticket_(other.ticket_), inFlight_(std::exchange(other.inFlight_, false)) {}
 
-LaunchTracker::Launch::~Launch() {
+LaunchTracker::PendingLaunch::~PendingLaunch() {
     if (inFlight_) tracker_->EndLaunch(ticket_);
 }
 
-void LaunchTracker::Launch::Track(HANDLE process) {
+void LaunchTracker::PendingLaunch::Track(HANDLE process) {
     if (process) tracker_->TrackProcess(ticket_, process);
 }
 
@@ -79,11 +79,11 @@ bool LaunchTracker::IsCancelled(Ticket ticket) {
     return ticket < cancelledBefore;
 }
 
-LaunchTracker::Launch LaunchTracker::BeginLaunch(Ticket ticket) {
+LaunchTracker::PendingLaunch LaunchTracker::BeginLaunch(Ticket ticket) {
     std::lock_guard<std::mutex> guard(tablesLock);
-    if (ticket < cancelledBefore) return Launch(*this, ticket, false);
+    if (ticket < cancelledBefore) return PendingLaunch(*this, ticket, false);
     ++launchesInFlight[ticket];
-    return Launch(*this, ticket, true);
+    return PendingLaunch(*this, ticket, true);
 }
 
 void LaunchTracker::EndLaunch(Ticket ticket) {

@@ -19,13 +19,13 @@ public:
     // One launch in flight. It is false when its pass is cancelled: nothing may be launched
     // then. Hold it only around short steps (creating one process and opening it): a
     // terminating sweep waits until it goes.
-    class Launch {
+    class PendingLaunch {
     public:
-        Launch(Launch&& other) noexcept;
-        Launch(const Launch&) = delete;
-        Launch& operator=(const Launch&) = delete;
-        Launch& operator=(Launch&&) = delete;
-        ~Launch();
+        PendingLaunch(PendingLaunch&& other) noexcept;
+        PendingLaunch(const PendingLaunch&) = delete;
+        PendingLaunch& operator=(const PendingLaunch&) = delete;
+        PendingLaunch& operator=(PendingLaunch&&) = delete;
+        ~PendingLaunch();
 
         explicit operator bool() const { return inFlight_; }
         // Takes ownership of a process handle opened for termination (null: nothing started).
@@ -33,7 +33,7 @@ public:
 
     private:
         friend class LaunchTracker;
-        Launch(LaunchTracker& tracker, Ticket ticket, bool inFlight)
+        PendingLaunch(LaunchTracker& tracker, Ticket ticket, bool inFlight)
             : tracker_(&tracker), ticket_(ticket), inFlight_(inFlight) {}
         LaunchTracker* tracker_;
         Ticket ticket_;
@@ -42,7 +42,7 @@ public:
 
     Ticket BeginPass();
     bool IsCancelled(Ticket ticket);
-    [[nodiscard]] Launch BeginLaunch(Ticket ticket);
+    [[nodiscard]] PendingLaunch BeginLaunch(Ticket ticket);
 
     // Take ownership of a process handle opened for termination / of one server reference.
     void TrackProcess(Ticket ticket, HANDLE process);

@@ -124,7 +124,7 @@ TEST_F(TrackingTest, WhatACancelledPassTracksAfterATerminatingSweepIsEndedAtOnce
 TEST_F(TrackingTest, ATerminatingSweepWaitsForTheLaunchInFlight) {
     LaunchTracker& tracker = Tracker();
     LaunchTracker::Ticket ticket = tracker.BeginPass();
-    std::optional<LaunchTracker::Launch> launch(tracker.BeginLaunch(ticket));
+    std::optional<LaunchTracker::PendingLaunch> launch(tracker.BeginLaunch(ticket));
     ASSERT_TRUE(*launch);
 
     std::atomic<bool> swept{false};
