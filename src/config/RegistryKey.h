@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 #include <string>
+#include <utility>
 
 class RegistryKey {
 public:
@@ -23,6 +24,8 @@ public:
 
     // Takes over a handle opened elsewhere (closing any held key).
     void Attach(HKEY key);
+    // Gives up the held handle without closing it.
+    HKEY Release() { return std::exchange(key_, nullptr); }
     HKEY get() const { return key_; }
     explicit operator bool() const { return key_ != nullptr; }
 

@@ -59,6 +59,34 @@ private:
     SC_HANDLE handle_ = nullptr;
 };
 
+// A module loaded with LoadLibrary or LoadLibraryEx.
+class ModuleHandle {
+public:
+    ModuleHandle() = default;
+    explicit ModuleHandle(HMODULE h) : handle_(h) {}
+    ModuleHandle(ModuleHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+    ModuleHandle& operator=(ModuleHandle&& other) noexcept {
+        if (this != &other) {
+            reset();
+            handle_ = std::exchange(other.handle_, nullptr);
+        }
+        return *this;
+    }
+    ModuleHandle(const ModuleHandle&) = delete;
+    ModuleHandle& operator=(const ModuleHandle&) = delete;
+    ~ModuleHandle() { reset(); }
+
+    HMODULE get() const { return handle_; }
+    explicit operator bool() const { return handle_ != nullptr; }
+    void reset() {
+        if (handle_) FreeLibrary(handle_);
+        handle_ = nullptr;
+    }
+
+private:
+    HMODULE handle_ = nullptr;
+};
+
 // An OLE Automation string.
 class Bstr {
 public:

@@ -2,6 +2,73 @@
 
 #include "config/RegistryKey.h"
 #include "config/ServiceSettings.h"
+#include "host/Owners.h"
+#include "host/ServiceHost.h"
+#include "launch/StartApplication.h"
+#include "launch/Tracking.h"
+
+#include <string>
+
+namespace {
+
+// The values of one application that the pass reads, each with its meaning when missing.
+struct ApplicationValues {
+    DWORD instances = 0;
+    DWORD attrib = 0;
+    std::string exePath;
+    std::string cmdLineArgs;
+    std::string startDir;
+    std::string progId;
+};
+
+ApplicationValues ReadApplicationValues(const std::string& keyPath) {
+    ApplicationValues values;
+    ReadDwordValue(keyPath, "Instances", &values.instances);
+    ReadDwordValue(keyPath, "Attrib", &values.attrib);
+    values.exePath = ReadTextValue(keyPath, "ExePath");
+    values.cmdLineArgs = ReadTextValue(keyPath, "CmdLineArgs");
+    values.startDir = ReadTextValue(keyPath, "StartDir");
+    values.progId = ReadTextValue(keyPath, "ProgId");
+    return values;
+}
+
+BSTR ToBstrText(const std::string& text) {
+    int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
+    BSTR converted = SysAllocStringLen(nullptr, static_cast<UINT>(length));
+    if (converted && length > 0)
+        MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), converted, length);
+    return converted;
+}
+
+// Starts the instances of one standard program, each tracked by the pass's ticket. False when
+// the pass was cancelled before one of its launches.
+bool LaunchProgram(LaunchTracker::Ticket ticket, const ApplicationValues& values) {
+    Bstr path(ToBstrText(values.exePath));
+    Variant arguments;
+    arguments.get()->vt = VT_BSTR;
+    arguments.get()->bstrVal = ToBstrText(values.cmdLineArgs);
+    Variant show;
+    show.get()->vt = VT_I4;
+    show.get()->lVal = static_cast<LONG>(values.attrib);
+    Variant startDir;
+    startDir.get()->vt = VT_BSTR;
+    startDir.get()->bstrVal = ToBstrText(values.startDir);
+
+    for (DWORD instance = 0; instance < values.instances; ++instance) {
+        LaunchTracker::PendingLaunch launch = Tracker().BeginLaunch(ticket);
+        if (!launch) return false;
+        DWORD processId = 0;
+        // A failed start has reported itself; the pass goes on with the next instance.
+        if (FAILED(StartApplication(path.get(), arguments.get(), show.get(), startDir.get(), &processId)) ||
+            processId == 0)
+            continue;
+        // A program that cannot be opened for termination keeps running untracked.
+        launch.Track(OpenProcess(PROCESS_TERMINATE, FALSE, processId));
+    }
+    return true;
+}
+
+}  // namespace
 
 DWORD WINAPI RunLaunchWorker(void*) {
     if (!IsSettingOn(ServiceSetting::EnableLaunch)) return 0;
@@ -9,6 +76,29 @@ DWORD WINAPI RunLaunchWorker(void*) {
 }
 
 DWORD LaunchAllApplications(AppCatalog*) {
-    // The pass over the Modules key arrives with the application catalogue.
-    return CountApplications() == 0 ? 0 : 1;
+    const DWORD count = CountApplications();
+    if (count == 0) return 0;
+
+    LaunchTracker& tracker = Tracker();
+    const LaunchTracker::Ticket ticket = tracker.BeginPass();
+    const std::string& modulesPath = Host().modulesKeyPath;
+    RegistryKey modules;
+    // A Modules key that cannot be opened fails the first enumeration, which ends the pass.
+    (void)modules.Open(HKEY_LOCAL_MACHINE, modulesPath.c_str(), KEY_READ);
+
+    for (DWORD index = 0; index < count; ++index) {
+        std::string name;
+        // A subkey deleted since the count was taken ends the pass here.
+        if (!GetApplicationName(modules.get(), index, name)) return 1;
+        const ApplicationValues values = ReadApplicationValues(modulesPath + "\\" + name);
+        if (values.instances == 0) continue;
+
+        if (!values.progId.empty()) {
+            // An ActiveX server, whatever ExePath holds: its launch (create the server, track
+            // it, call the configured method) goes here. Its ExePath is never started.
+            continue;
+        }
+        if (!LaunchProgram(ticket, values)) return 1;
+    }
+    return 1;
 }

@@ -5,11 +5,11 @@
 #include "host/ServiceHost.h"
 #include "launch/LaunchWorker.h"
 
+#include <condition_variable>
+#include <map>
 #include <mutex>
+#include <utility>
 #include <vector>
-#include <wrl/client.h>
-
-using Microsoft::WRL::ComPtr;
 
 namespace {
 
@@ -18,21 +18,29 @@ struct ProcessTable {
     std::vector<UniqueHandle> handles;
 };
 
+// Each entry holds one counted reference. (Not ComPtr: its Attach adds a reference of its own,
+// and its release may not throw.)
 struct ServerTable {
-    std::vector<ComPtr<IDispatch>> servers;
+    std::vector<IDispatch*> servers;
 };
 
 std::mutex tablesLock;
+std::condition_variable launchEnded;
 ProcessTable processTable;
 ServerTable serverTable;
-LaunchTracker::Ticket currentTicket = 0;
-// The ticket that the last terminating sweep cancelled up to.
+LaunchTracker::Ticket nextTicket = 1;
+// Passes that began before the last stop or pause are cancelled; those that began before the
+// last terminating one have what they track ended at once.
+LaunchTracker::Ticket cancelledBefore = 0;
 LaunchTracker::Ticket terminatedBefore = 0;
+// Launches in flight, counted by the ticket of their pass.
+std::map<LaunchTracker::Ticket, unsigned> launchesInFlight;
 
-void ReleaseServer(ComPtr<IDispatch>& server) {
-    // A server that faults while it is released must not keep the others alive.
+void ReleaseServer(IDispatch* server) {
+    // A server that throws while it is released must not keep the others alive.
+    if (!server) return;
     try {
-        server.Reset();
+        server->Release();
     } catch (...) {
     }
 }
@@ -50,14 +58,41 @@ LaunchTracker& Tracker() {
     return tracker;
 }
 
+LaunchTracker::PendingLaunch::PendingLaunch(PendingLaunch&& other) noexcept
+    : tracker_(other.tracker_), ticket_(other.ticket_), inFlight_(std::exchange(other.inFlight_, false)) {}
+
+LaunchTracker::PendingLaunch::~PendingLaunch() {
+    if (inFlight_) tracker_->EndLaunch(ticket_);
+}
+
+void LaunchTracker::PendingLaunch::Track(HANDLE process) {
+    if (process) tracker_->TrackProcess(ticket_, process);
+}
+
 LaunchTracker::Ticket LaunchTracker::BeginPass() {
     std::lock_guard<std::mutex> guard(tablesLock);
-    return ++currentTicket;
+    return nextTicket++;
 }
 
 bool LaunchTracker::IsCancelled(Ticket ticket) {
     std::lock_guard<std::mutex> guard(tablesLock);
-    return ticket != currentTicket;
+    return ticket < cancelledBefore;
+}
+
+LaunchTracker::PendingLaunch LaunchTracker::BeginLaunch(Ticket ticket) {
+    std::lock_guard<std::mutex> guard(tablesLock);
+    if (ticket < cancelledBefore) return PendingLaunch(*this, ticket, false);
+    ++launchesInFlight[ticket];
+    return PendingLaunch(*this, ticket, true);
+}
+
+void LaunchTracker::EndLaunch(Ticket ticket) {
+    {
+        std::lock_guard<std::mutex> guard(tablesLock);
+        auto entry = launchesInFlight.find(ticket);
+        if (entry != launchesInFlight.end() && --entry->second == 0) launchesInFlight.erase(entry);
+    }
+    launchEnded.notify_all();
 }
 
 void LaunchTracker::TrackProcess(Ticket ticket, HANDLE process) {
@@ -73,31 +108,36 @@ void LaunchTracker::TrackProcess(Ticket ticket, HANDLE process) {
 }
 
 void LaunchTracker::TrackServer(Ticket ticket, IDispatch* server) {
-    ComPtr<IDispatch> reference;
-    reference.Attach(server);
+    if (!server) return;
     {
         std::lock_guard<std::mutex> guard(tablesLock);
         if (ticket >= terminatedBefore) {
-            serverTable.servers.push_back(std::move(reference));
+            serverTable.servers.push_back(server);
             return;
         }
     }
-    ReleaseServer(reference);
+    ReleaseServer(server);
 }
 
 void LaunchTracker::Cancel(bool terminate) {
     ServerTable servers;
     ProcessTable processes;
     {
-        std::lock_guard<std::mutex> guard(tablesLock);
-        ++currentTicket;
+        std::unique_lock<std::mutex> guard(tablesLock);
+        cancelledBefore = nextTicket;
         if (!terminate) return;
-        terminatedBefore = currentTicket;
+        terminatedBefore = nextTicket;
+        // A launch in flight may have created a process that it has not tracked yet; if the
+        // sweep went on without it, the process could outlive the service. Passes that begin
+        // after this point are not waited for.
+        launchEnded.wait(guard, [] {
+            return launchesInFlight.empty() || launchesInFlight.begin()->first >= terminatedBefore;
+        });
         std::swap(servers, serverTable);
         std::swap(processes, processTable);
     }
     // Servers are released before any program is terminated.
-    for (auto& server : servers.servers) ReleaseServer(server);
+    for (IDispatch* server : servers.servers) ReleaseServer(server);
     for (auto& process : processes.handles) EndProcess(process);
 }
 

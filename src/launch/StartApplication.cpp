@@ -1,0 +1,85 @@
+#include "launch/StartApplication.h"
+
+#include "host/EventLog.h"
+#include "host/Owners.h"
+#include "launch/ErrorReporting.h"
+#include "Guids.h"
+
+#include <string>
+
+namespace {
+
+// Wide text to the process code page, held whole.
+std::string ToAnsiText(const wchar_t* text, UINT length) {
+    if (!text || length == 0) return {};
+    int size = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+    if (size <= 0) return {};
+    std::string ansi(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), ansi.data(), size, nullptr, nullptr);
+    return ansi;
+}
+
+std::string ToAnsiText(BSTR text) { return ToAnsiText(text, text ? SysStringLen(text) : 0); }
+
+// How automation callers pass an optional argument they leave out; a null pointer counts too.
+bool IsOmitted(const VARIANT* argument) {
+    return !argument || (argument->vt == VT_ERROR && argument->scode == DISP_E_PARAMNOTFOUND);
+}
+
+HRESULT RefuseArgument(const char* message) {
+    // The caller learns the reason from the error info; the result is E_INVALIDARG either way.
+    (void)ReportComError(kClsidLaunch, message, 0, nullptr, kIidILaunch, 0, nullptr);
+    return E_INVALIDARG;
+}
+
+}  // namespace
+
+HRESULT StartApplication(BSTR strPath, const VARIANT* strCmdLineArgs, const VARIANT* lngShowAttrib,
+                         const VARIANT* strWorkDir, DWORD* lngProcessId) {
+    if (!strPath || !lngProcessId) return E_POINTER;
+
+    std::string arguments;
+    if (!IsOmitted(strCmdLineArgs)) {
+        if (strCmdLineArgs->vt != VT_BSTR) return RefuseArgument(kCmdLineArgsMessage);
+        arguments = ToAnsiText(strCmdLineArgs->bstrVal);
+    }
+
+    // 0 is the "Hidden" choice of the configuration and starts the program with SW_HIDE.
+    LONG show = SW_SHOWNORMAL;
+    if (!IsOmitted(lngShowAttrib)) {
+        if (lngShowAttrib->vt != VT_I4 || lngShowAttrib->lVal < 0) return RefuseArgument(kShowAttribMessage);
+        show = lngShowAttrib->lVal;
+    }
+
+    std::string startDirectory;
+    if (!IsOmitted(strWorkDir)) {
+        if (strWorkDir->vt != VT_BSTR) return RefuseArgument(kWorkDirMessage);
+        startDirectory = ToAnsiText(strWorkDir->bstrVal);
+    }
+
+    // The path is the application name; the command line repeats it unquoted, then one space
+    // (always, even without arguments), then the arguments.
+    const std::string path = ToAnsiText(strPath);
+    std::string commandLine = path + " " + arguments;
+
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(show & 0xFFFF);
+    PROCESS_INFORMATION created{};
+    if (!CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                        CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS, nullptr,
+                        startDirectory.empty() ? nullptr : startDirectory.c_str(), &startup, &created)) {
+        // The system's text first, while the last error is still that of CreateProcessA.
+        const std::string detail = GetSystemErrorText("");
+        const std::string message = kStartFailedMessage + path + " " + arguments + "\nDetailed error info: " + detail;
+        LogEventText(message);
+        (void)ReportComError(kClsidLaunch, message.c_str(), 0, nullptr, kIidILaunch, 0, nullptr);
+        return E_FAIL;
+    }
+    // Nothing is kept: whoever tracks the program opens it again by its id.
+    UniqueHandle process(created.hProcess);
+    UniqueHandle thread(created.hThread);
+    *lngProcessId = created.dwProcessId;
+    return S_OK;
+}

@@ -1,0 +1,22 @@
+// Starting one instance of a standard program: the first operation of ILaunch, and the one the
+// launch pass calls for every instance of a program.
+#pragma once
+#include <windows.h>
+#include <oaidl.h>
+
+// The three argument messages, as callers find them in the error-info object.
+inline constexpr char kCmdLineArgsMessage[] = "Optional argument strCmdLineArgs must be a string";
+inline constexpr char kShowAttribMessage[] = "Optional argument lngShowAttrib must be a positive integer";
+inline constexpr char kWorkDirMessage[] = "Optional argument strWorkDir must be a string";
+// Start of the message of a failed start: the path, a space and the arguments follow.
+inline constexpr char kStartFailedMessage[] = "Unable to start application: ";
+
+// Starts strPath with the command line "path args" in a new console. The optional arguments
+// may be omitted (a null pointer, or VT_ERROR holding DISP_E_PARAMNOTFOUND): no arguments,
+// SW_SHOWNORMAL, the caller's current directory. The show value is a VT_I4 of 0 or above (0
+// starts the program hidden). Returns S_OK with the new process's id (its handles are
+// closed), E_POINTER for a null path or id pointer, E_INVALIDARG with the message of the first
+// wrong argument in the thread's error info, or E_FAIL when the process cannot be created (the
+// message is in the error info and the event log).
+[[nodiscard]] HRESULT StartApplication(BSTR strPath, const VARIANT* strCmdLineArgs, const VARIANT* lngShowAttrib,
+                                       const VARIANT* strWorkDir, DWORD* lngProcessId);

@@ -1,0 +1,197 @@
+// corvane.exe as a real service: what it launches when it starts, and what stop, pause and
+// continue do to it, watched through the service manager and the list of processes.
+#include "host/Owners.h"
+#include "support/SleeperReports.h"
+#include "support/TestSupport.h"
+#include "Guids.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace {
+
+const std::string kService = "Corvane";
+const std::string kServiceKey = "SYSTEM\\CurrentControlSet\\Services\\Corvane";
+const std::string kParameters = kServiceKey + "\\Parameters";
+const std::string kModules = kParameters + "\\Modules";
+const std::string kEventSource = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Corvane";
+const std::string kAppIdKey = std::string("AppID\\") + kAppIdText;
+
+std::size_t Running(const std::string& exe) { return ProcessIdsNamed(exe).size(); }
+
+class LaunchServiceTest : public testing::Test {
+protected:
+    void SetUp() override {
+        RemoveEverything();
+        ASSERT_TRUE(CreateDemandService(kService, BuildPath("corvane.exe")));
+        // The run road asks the AppID for this value; installation writes it.
+        WriteString(HKEY_CLASSES_ROOT, kAppIdKey, "LocalService", kService);
+        // Everything but launching off, as the first run would write it.
+        SetSetting("EnableLaunch", 1);
+        SetSetting("EnableTrayIcon", 0);
+        SetSetting("RelaunchOnContinue", 0);
+        SetSetting("TerminateOnPause", 0);
+        SetSetting("TerminateOnStop", 0);
+    }
+    void TearDown() override { RemoveEverything(); }
+
+    void RemoveEverything() {
+        StopAndDeleteService(kService);
+        Eventually([] { return Running("corvane.exe") == 0; });
+        KillProcessesNamed("sleeper.exe");
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, kServiceKey);
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, kEventSource);
+        DeleteKeyTree(HKEY_CLASSES_ROOT, kAppIdKey);
+        reports.Clear();
+    }
+
+    void SetSetting(const char* name, DWORD value) { WriteDword(HKEY_LOCAL_MACHINE, kParameters, name, value); }
+    void AddApplication(const std::string& name, DWORD instances, const std::string& exePath,
+                        const std::string& args) {
+        const std::string key = kModules + "\\" + name;
+        WriteDword(HKEY_LOCAL_MACHINE, key, "Instances", instances);
+        WriteDword(HKEY_LOCAL_MACHINE, key, "Attrib", SW_SHOWMINIMIZED);
+        WriteString(HKEY_LOCAL_MACHINE, key, "ExePath", exePath);
+        WriteString(HKEY_LOCAL_MACHINE, key, "CmdLineArgs", args);
+    }
+    std::string ReportArgs(const std::string& tag) { return "--report " + reports.path() + " --tag " + tag; }
+    std::size_t ReportsTagged(const std::string& tag) {
+        std::size_t count = 0;
+        for (const auto& report : reports.Reports())
+            if (report.commandLine == sleeper + " " + ReportArgs(tag)) ++count;
+        return count;
+    }
+    std::set<DWORD> LivePids() {
+        std::vector<DWORD> ids = ProcessIdsNamed("sleeper.exe");
+        return {ids.begin(), ids.end()};
+    }
+
+    // Starts the service and waits until it runs.
+    void Start() {
+        ASSERT_TRUE(StartServiceNamed(kService));
+        ASSERT_TRUE(WaitForServiceState(kService, SERVICE_RUNNING));
+    }
+    // Stops the service and waits until its process has ended, so that nothing of it can
+    // still act afterwards.
+    void Stop() {
+        ASSERT_TRUE(ControlServiceNamed(kService, SERVICE_CONTROL_STOP));
+        ASSERT_TRUE(WaitForServiceState(kService, SERVICE_STOPPED));
+        ASSERT_TRUE(Eventually([] { return Running("corvane.exe") == 0; }));
+    }
+    void Control(DWORD control, DWORD state) {
+        ASSERT_TRUE(ControlServiceNamed(kService, control));
+        ASSERT_TRUE(WaitForServiceState(kService, state));
+    }
+
+    const std::string sleeper = BuildPath("sleeper.exe");
+    ReportDirectory reports{"LaunchService"};
+};
+
+TEST_F(LaunchServiceTest, StartLaunchesTheConfiguredProgramsAndAStopThatTerminatesEndsThem) {
+    const std::string missing = BuildPath("no-such-program.exe");
+    AddApplication("Sleepers", 3, sleeper, ReportArgs("run"));
+    AddApplication("Idle", 0, sleeper, ReportArgs("idle"));
+    AddApplication("Missing", 1, missing, "-q");
+    SetSetting("TerminateOnStop", 1);
+    EventTrace trace;
+
+    Start();
+    ASSERT_TRUE(Eventually([&] { return ReportsTagged("run") == 3; }));
+    if (EventTrace::Available()) {
+        // The failed start was told to the event log as a plain text event.
+        bool reported = Eventually([&] {
+            for (const auto& event : trace.Events())
+                if (event.id == 1000 && !event.strings.empty() &&
+                    event.strings[0].rfind("Unable to start application: " + missing + " -q\nDetailed error info: \n",
+                                           0) == 0)
+                    return true;
+            return false;
+        });
+        EXPECT_TRUE(reported);
+    }
+    EXPECT_EQ(ReportsTagged("idle"), 0u);
+    EXPECT_EQ(Running("sleeper.exe"), 3u);
+    for (const auto& report : reports.Reports()) EXPECT_EQ(report.show, static_cast<DWORD>(SW_SHOWMINIMIZED));
+
+    Stop();
+    EXPECT_TRUE(Eventually([] { return Running("sleeper.exe") == 0; }, 10000));
+    EXPECT_EQ(reports.Count(), 3u);
+}
+
+TEST_F(LaunchServiceTest, AStopThatDoesNotTerminateLeavesTheProgramsRunning) {
+    AddApplication("Sleepers", 2, sleeper, ReportArgs("run"));
+    Start();
+    ASSERT_TRUE(Eventually([&] { return ReportsTagged("run") == 2; }));
+    Stop();
+    for (const auto& report : reports.Reports()) EXPECT_TRUE(IsProcessAlive(report.pid)) << report.pid;
+    EXPECT_EQ(Running("sleeper.exe"), 2u);
+}
+
+TEST_F(LaunchServiceTest, PauseThatTerminatesThenContinueThatRelaunchesGivesAFreshSet) {
+    AddApplication("Sleepers", 3, sleeper, ReportArgs("run"));
+    SetSetting("TerminateOnPause", 1);
+    SetSetting("RelaunchOnContinue", 1);
+    SetSetting("TerminateOnStop", 1);
+    Start();
+    ASSERT_TRUE(Eventually([&] { return ReportsTagged("run") == 3 && Running("sleeper.exe") == 3; }));
+
+    Control(SERVICE_CONTROL_PAUSE, SERVICE_PAUSED);
+    EXPECT_TRUE(Eventually([] { return Running("sleeper.exe") == 0; }, 10000));
+
+    Control(SERVICE_CONTROL_CONTINUE, SERVICE_RUNNING);
+    ASSERT_TRUE(Eventually([&] { return ReportsTagged("run") == 6 && Running("sleeper.exe") == 3; }));
+    // What runs now is the second set: its reports are the three that came after the pause.
+    std::set<DWORD> secondSet;
+    for (const auto& report : reports.Reports())
+        if (IsProcessAlive(report.pid)) secondSet.insert(report.pid);
+    EXPECT_EQ(secondSet.size(), 3u);
+    EXPECT_EQ(LivePids(), secondSet);
+
+    // The relaunched set is tracked like the first: the stop ends it.
+    Stop();
+    EXPECT_TRUE(Eventually([] { return Running("sleeper.exe") == 0; }, 10000));
+}
+
+TEST_F(LaunchServiceTest, EnableLaunchZeroStartsNothingAtStartOrContinue) {
+    AddApplication("Sleepers", 3, sleeper, ReportArgs("run"));
+    SetSetting("EnableLaunch", 0);
+    SetSetting("RelaunchOnContinue", 1);
+    SetSetting("TerminateOnPause", 1);
+    SetSetting("TerminateOnStop", 1);
+    Start();
+    // The continue reaction runs its pass before it reports RUNNING, so once RUNNING is back
+    // the gate has been passed at least once.
+    Control(SERVICE_CONTROL_PAUSE, SERVICE_PAUSED);
+    Control(SERVICE_CONTROL_CONTINUE, SERVICE_RUNNING);
+    Stop();
+    EXPECT_EQ(Running("sleeper.exe"), 0u);
+    EXPECT_EQ(reports.Count(), 0u);
+
+    // The same road with the gate open launches at start and again at continue.
+    SetSetting("EnableLaunch", 1);
+    Start();
+    ASSERT_TRUE(Eventually([&] { return ReportsTagged("run") == 3; }));
+    Control(SERVICE_CONTROL_PAUSE, SERVICE_PAUSED);
+    Control(SERVICE_CONTROL_CONTINUE, SERVICE_RUNNING);
+    EXPECT_TRUE(Eventually([&] { return ReportsTagged("run") == 6; }));
+}
+
+TEST_F(LaunchServiceTest, AStopDuringALongPassLeavesNoSurvivor) {
+    const DWORD many = 200;
+    AddApplication("Many", many, sleeper, ReportArgs("many"));
+    SetSetting("TerminateOnStop", 1);
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        reports.Clear();
+        Start();
+        ASSERT_TRUE(Eventually([] { return Running("sleeper.exe") >= 3; }));
+        Stop();
+        // The service process has ended: whatever it started and did not end survives now.
+        EXPECT_TRUE(Eventually([] { return Running("sleeper.exe") == 0; }, 10000))
+            << Running("sleeper.exe") << " survivors";
+        KillProcessesNamed("sleeper.exe");
+    }
+}
+
+}  // namespace

@@ -1,0 +1,81 @@
+#include "support/SleeperReports.h"
+
+#include "host/Owners.h"
+#include "support/TestSupport.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::vector<std::string> ReportFiles(const std::string& directory) {
+    std::vector<std::string> files;
+    WIN32_FIND_DATAA found{};
+    HANDLE search = FindFirstFileA((directory + "\\sleeper-*.txt").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return files;
+    do files.push_back(directory + "\\" + found.cFileName);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return files;
+}
+
+}  // namespace
+
+ReportDirectory::ReportDirectory(const std::string& name) : path_(BuildPath("reports\\" + name)) {
+    CreateDirectoryA(BuildPath("reports").c_str(), nullptr);
+    CreateDirectoryA(path_.c_str(), nullptr);
+    Clear();
+}
+
+ReportDirectory::~ReportDirectory() {
+    Clear();
+    RemoveDirectoryA(path_.c_str());
+}
+
+void ReportDirectory::Clear() const {
+    for (const auto& file : ReportFiles(path_)) DeleteFileA(file.c_str());
+    WIN32_FIND_DATAA found{};
+    HANDLE search = FindFirstFileA((path_ + "\\*.tmp").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do DeleteFileA((path_ + "\\" + found.cFileName).c_str());
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+std::vector<SleeperReport> ReportDirectory::Reports() const {
+    std::vector<SleeperReport> reports;
+    for (const auto& file : ReportFiles(path_)) {
+        std::ifstream in(file, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        SleeperReport report = ParseSleeperReport(text.str());
+        if (report.pid != 0) reports.push_back(report);
+    }
+    return reports;
+}
+
+std::size_t ReportDirectory::Count() const { return ReportFiles(path_).size(); }
+
+SleeperReport ParseSleeperReport(const std::string& text) {
+    SleeperReport report;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::size_t equals = line.find('=');
+        if (equals == std::string::npos) continue;
+        std::string name = line.substr(0, equals);
+        std::string value = line.substr(equals + 1);
+        if (name == "pid") report.pid = std::strtoul(value.c_str(), nullptr, 10);
+        else if (name == "commandline") report.commandLine = value;
+        else if (name == "show") report.show = std::strtoul(value.c_str(), nullptr, 10);
+        else if (name == "flags") report.flags = std::strtoul(value.c_str(), nullptr, 10);
+        else if (name == "directory") report.directory = value;
+    }
+    return report;
+}
+
+bool IsProcessAlive(DWORD pid) {
+    UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, pid));
+    return process && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}

@@ -1,0 +1,182 @@
+// The tracking tables and their lock: which passes a stop or pause cancels, what a terminating
+// sweep ends, and that it waits for a launch in flight.
+#include "host/Owners.h"
+#include "launch/Tracking.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+
+namespace {
+
+// A started sleeper: the handle the tracker takes, and one of the test's own to watch it.
+struct Started {
+    HANDLE forTracker = nullptr;
+    UniqueHandle watch;
+};
+
+Started StartSleeper() {
+    Started started;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    std::string line = BuildPath("sleeper.exe");
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr,
+                        &startup, &info))
+        return started;
+    UniqueHandle thread(info.hThread);
+    started.watch.reset(info.hProcess);
+    started.forTracker = OpenProcess(PROCESS_TERMINATE, FALSE, info.dwProcessId);
+    return started;
+}
+
+bool Ended(const UniqueHandle& process) { return WaitForSingleObject(process.get(), 10000) == WAIT_OBJECT_0; }
+bool Running(const UniqueHandle& process) { return WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT; }
+
+// An IDispatch that only counts its references; it may throw from Release like a faulty server.
+class CountingServer : public IDispatch {
+public:
+    explicit CountingServer(bool throws = false) : throws_(throws) {}
+    std::atomic<long> references{1};
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        long left = --references;
+        if (throws_) throw std::runtime_error("faulty server");
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        return E_NOTIMPL;
+    }
+
+private:
+    bool throws_;
+};
+
+class TrackingTest : public testing::Test {
+protected:
+    void SetUp() override { TerminateAllApplications(); }
+    void TearDown() override {
+        TerminateAllApplications();
+        KillProcessesNamed("sleeper.exe");
+    }
+};
+
+TEST_F(TrackingTest, AStopOrPauseCancelsEveryEarlierPassButPassesDoNotCancelEachOther) {
+    LaunchTracker& tracker = Tracker();
+    LaunchTracker::Ticket first = tracker.BeginPass();
+    LaunchTracker::Ticket second = tracker.BeginPass();
+    EXPECT_FALSE(tracker.IsCancelled(first));
+    EXPECT_FALSE(tracker.IsCancelled(second));
+    EXPECT_TRUE(tracker.BeginLaunch(first));
+
+    tracker.Cancel(false);
+    EXPECT_TRUE(tracker.IsCancelled(first));
+    EXPECT_TRUE(tracker.IsCancelled(second));
+    EXPECT_FALSE(tracker.BeginLaunch(second));
+
+    LaunchTracker::Ticket later = tracker.BeginPass();
+    EXPECT_FALSE(tracker.IsCancelled(later));
+    EXPECT_TRUE(tracker.BeginLaunch(later));
+}
+
+TEST_F(TrackingTest, WhatACancelledPassTracksAfterATerminatingSweepIsEndedAtOnce) {
+    LaunchTracker& tracker = Tracker();
+    LaunchTracker::Ticket paused = tracker.BeginPass();
+    tracker.Cancel(false);
+    // A pause that keeps applications keeps what its cancelled pass still tracks.
+    Started kept = StartSleeper();
+    ASSERT_TRUE(kept.forTracker);
+    tracker.TrackProcess(paused, kept.forTracker);
+    EXPECT_EQ(tracker.ProcessCount(), 1u);
+    EXPECT_TRUE(Running(kept.watch));
+
+    LaunchTracker::Ticket stopped = tracker.BeginPass();
+    tracker.Cancel(true);
+    EXPECT_TRUE(Ended(kept.watch));
+    EXPECT_EQ(tracker.ProcessCount(), 0u);
+
+    Started late = StartSleeper();
+    ASSERT_TRUE(late.forTracker);
+    tracker.TrackProcess(stopped, late.forTracker);
+    EXPECT_EQ(tracker.ProcessCount(), 0u);
+    EXPECT_TRUE(Ended(late.watch));
+
+    // A pass that begins after the sweep tracks as usual.
+    LaunchTracker::Ticket fresh = tracker.BeginPass();
+    Started next = StartSleeper();
+    ASSERT_TRUE(next.forTracker);
+    tracker.TrackProcess(fresh, next.forTracker);
+    EXPECT_EQ(tracker.ProcessCount(), 1u);
+    EXPECT_TRUE(Running(next.watch));
+}
+
+TEST_F(TrackingTest, ATerminatingSweepWaitsForTheLaunchInFlight) {
+    LaunchTracker& tracker = Tracker();
+    LaunchTracker::Ticket ticket = tracker.BeginPass();
+    std::optional<LaunchTracker::PendingLaunch> launch(tracker.BeginLaunch(ticket));
+    ASSERT_TRUE(*launch);
+
+    std::atomic<bool> swept{false};
+    std::thread stop([&] {
+        tracker.Cancel(true);
+        swept = true;
+    });
+    // While the launch is in flight the sweep has not finished: the process it is creating
+    // must be in the table, or be ended, before the service may stop.
+    Sleep(300);
+    EXPECT_FALSE(swept);
+    Started started = StartSleeper();
+    ASSERT_TRUE(started.forTracker);
+    launch->Track(started.forTracker);
+    launch.reset();
+    stop.join();
+
+    EXPECT_TRUE(swept);
+    EXPECT_TRUE(Ended(started.watch));
+    EXPECT_EQ(tracker.ProcessCount(), 0u);
+    EXPECT_FALSE(tracker.BeginLaunch(ticket));
+}
+
+TEST_F(TrackingTest, TheSweepReleasesEveryServerEvenAFaultyOneAndPassesOverEndedPrograms) {
+    LaunchTracker& tracker = Tracker();
+    LaunchTracker::Ticket ticket = tracker.BeginPass();
+    CountingServer faulty(true), sound;
+    tracker.TrackServer(ticket, &faulty);
+    tracker.TrackServer(ticket, &sound);
+    Started ended = StartSleeper();
+    ASSERT_TRUE(ended.forTracker);
+    TerminateProcess(ended.watch.get(), 3);
+    ASSERT_TRUE(Ended(ended.watch));
+    tracker.TrackProcess(ticket, ended.forTracker);
+    Started running = StartSleeper();
+    ASSERT_TRUE(running.forTracker);
+    tracker.TrackProcess(ticket, running.forTracker);
+    EXPECT_EQ(tracker.ServerCount(), 2u);
+    EXPECT_EQ(tracker.ProcessCount(), 2u);
+
+    EXPECT_EQ(TerminateAllApplications(), 1);
+    EXPECT_EQ(faulty.references, 0);
+    EXPECT_EQ(sound.references, 0);
+    EXPECT_EQ(tracker.ServerCount(), 0u);
+    EXPECT_EQ(tracker.ProcessCount(), 0u);
+    EXPECT_TRUE(Ended(running.watch));
+    DWORD code = 1;
+    EXPECT_TRUE(GetExitCodeProcess(running.watch.get(), &code));
+    EXPECT_EQ(code, 0u);
+    // The one that had ended keeps its own exit code.
+    EXPECT_TRUE(GetExitCodeProcess(ended.watch.get(), &code));
+    EXPECT_EQ(code, 3u);
+}
+
+}  // namespace
