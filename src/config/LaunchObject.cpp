@@ -1,13 +1,12 @@
 #include "config/LaunchObject.h"
 
 #include "launch/ActiveXServer.h"
+#include "launch/StartApplication.h"
 
 HRESULT STDMETHODCALLTYPE LaunchObject::StartApplication(BSTR strPath, VARIANT strCmdLineArgs,
                                                          VARIANT lngShowAttrib, VARIANT strWorkDir,
                                                          DWORD* lngProcessId) {
-    // Standard programs are started by the launch engine's StartApplication, which joins here
-    // when it lands.
-    return E_NOTIMPL;
+    return ::StartApplication(strPath, &strCmdLineArgs, &lngShowAttrib, &strWorkDir, lngProcessId);
 }
 
 HRESULT LaunchObject::StartActiveXServer(BSTR progId, IDispatch** server) {

@@ -1,13 +1,19 @@
 #include "launch/LaunchWorker.h"
 
+#include "config/AppCatalog.h"
+#include "config/Conversions.h"
+#include "config/LaunchObject.h"
 #include "config/RegistryKey.h"
 #include "config/ServiceSettings.h"
 #include "host/Owners.h"
 #include "host/ServiceHost.h"
-#include "launch/StartApplication.h"
+#include "launch/ActiveXServer.h"
 #include "launch/Tracking.h"
 
 #include <string>
+#include <wrl/client.h>
+
+using Microsoft::WRL::ComPtr;
 
 namespace {
 
@@ -42,7 +48,7 @@ BSTR ToBstrText(const std::string& text) {
 
 // Starts the instances of one standard program, each tracked by the pass's ticket. False when
 // the pass was cancelled before one of its launches.
-bool LaunchProgram(LaunchTracker::Ticket ticket, const ApplicationValues& values) {
+bool LaunchProgram(LaunchTracker::Ticket ticket, LaunchObject* launcher, const ApplicationValues& values) {
     Bstr path(ToBstrText(values.exePath));
     Variant arguments;
     arguments.get()->vt = VT_BSTR;
@@ -59,7 +65,8 @@ bool LaunchProgram(LaunchTracker::Ticket ticket, const ApplicationValues& values
         if (!launch) return false;
         DWORD processId = 0;
         // A failed start has reported itself; the pass goes on with the next instance.
-        if (FAILED(StartApplication(path.get(), arguments.get(), show.get(), startDir.get(), &processId)) ||
+        if (FAILED(launcher->StartApplication(path.get(), *arguments.get(), *show.get(), *startDir.get(),
+                                              &processId)) ||
             processId == 0)
             continue;
         // A program that cannot be opened for termination keeps running untracked.
@@ -68,16 +75,47 @@ bool LaunchProgram(LaunchTracker::Ticket ticket, const ApplicationValues& values
     return true;
 }
 
+// Starts the instances of one ActiveX server: each is created, tracked by the pass's ticket and
+// has the application's configured method called. False when the pass was cancelled before
+// one of its launches.
+bool LaunchServer(LaunchTracker::Ticket ticket, LaunchObject* launcher, AppCatalog* catalog, const std::string& name,
+                  const ApplicationValues& values) {
+    Bstr progId(ToBstr(values.progId));
+    Bstr appName(ToBstr(name));
+    for (DWORD instance = 0; instance < values.instances; ++instance) {
+        if (Tracker().IsCancelled(ticket)) return false;
+        ComPtr<IDispatch> server;
+        // A server that cannot be created has reported itself; the pass goes on.
+        if (FAILED(launcher->StartActiveXServer(progId.get(), server.ReleaseAndGetAddressOf()))) continue;
+        // The table takes a reference of its own: a stop may release the tracked one at any
+        // moment, while the pass still calls the method on it.
+        server->AddRef();
+        Tracker().TrackServer(ticket, server.Get());
+        if (Tracker().IsCancelled(ticket)) return false;
+        // The method's outcome is not looked at: the server stays started and tracked.
+        (void)InvokeConfiguredMethod(catalog, server.Get(), appName.get());
+    }
+    return true;
+}
+
 }  // namespace
 
 DWORD WINAPI RunLaunchWorker(void*) {
     if (!IsSettingOn(ServiceSetting::EnableLaunch)) return 0;
-    return LaunchAllApplications(nullptr);
+    AppCatalog catalog;
+    return LaunchAllApplications(&catalog);
 }
 
-DWORD LaunchAllApplications(AppCatalog*) {
+DWORD LaunchAllApplications(AppCatalog* catalog) {
     const DWORD count = CountApplications();
     if (count == 0) return 0;
+
+    // The catalogue serves only to load an ActiveX application's method; the Launch object
+    // starts both kinds of application, in-process.
+    AppCatalog ownCatalog;
+    if (!catalog) catalog = &ownCatalog;
+    ComPtr<LaunchObject> launcher;
+    if (FAILED(NewInstance(launcher))) return 1;
 
     LaunchTracker& tracker = Tracker();
     const LaunchTracker::Ticket ticket = tracker.BeginPass();
@@ -93,12 +131,10 @@ DWORD LaunchAllApplications(AppCatalog*) {
         const ApplicationValues values = ReadApplicationValues(modulesPath + "\\" + name);
         if (values.instances == 0) continue;
 
-        if (!values.progId.empty()) {
-            // An ActiveX server, whatever ExePath holds: its launch (create the server, track
-            // it, call the configured method) goes here. Its ExePath is never started.
-            continue;
-        }
-        if (!LaunchProgram(ticket, values)) return 1;
+        // An ActiveX server whatever ExePath holds: its ExePath is never started.
+        const bool launched = values.progId.empty() ? LaunchProgram(ticket, launcher.Get(), values)
+                                                    : LaunchServer(ticket, launcher.Get(), catalog, name, values);
+        if (!launched) return 1;
     }
     return 1;
 }

@@ -7,6 +7,8 @@
 #include "host/Owners.h"
 #include "host/ServiceHost.h"
 #include "launch/ActiveXServer.h"
+#include "launch/LaunchWorker.h"
+#include "launch/Tracking.h"
 #include "support/TestServer.h"
 #include "support/TestSupport.h"
 #include "Guids.h"
@@ -253,12 +255,16 @@ protected:
         const wchar_t* value;
         const wchar_t* type;
     };
-    // Stores an ActiveX application of the recording server.
-    static void Configure(const wchar_t* name, const wchar_t* method, std::vector<Parameter> parameters = {}) {
+    // Stores an ActiveX application of the recording server (or of progId).
+    static void Configure(const wchar_t* name, const wchar_t* method, std::vector<Parameter> parameters = {},
+                          LONG instances = 1, const wchar_t* progId = kTestServerProgIdWide,
+                          const wchar_t* exePath = L"") {
         AppCatalog catalog;
         ASSERT_EQ(catalog.AddNew(), S_OK);
         ASSERT_EQ(catalog.put_DispName(name), S_OK);
-        ASSERT_EQ(catalog.put_ProgId(kTestServerProgIdWide), S_OK);
+        ASSERT_EQ(catalog.put_ProgId(progId), S_OK);
+        ASSERT_EQ(catalog.put_ExePath(exePath), S_OK);
+        ASSERT_EQ(catalog.put_Instances(instances), S_OK);
         ASSERT_EQ(catalog.put_MethodName(method), S_OK);
         using Put = HRESULT (AppCatalog::*)(const wchar_t*);
         const Put values[] = {&AppCatalog::put_ParamOne, &AppCatalog::put_ParamTwo, &AppCatalog::put_ParamThree,
@@ -331,6 +337,59 @@ TEST_F(InvokeConfiguredMethodTest, MissingArgumentsOrApplicationMakeNoCall) {
     Sentinel();
     EXPECT_EQ(NewLines(), (std::vector<std::string>{"CALL Plain flags=1 args=0 named=",
                                                     "CALL Sentinel flags=1 args=0 named="}));
+}
+
+// --- ActiveX applications in the launch pass ------------------------------------------------------
+
+class ActiveXLaunchPassTest : public InvokeConfiguredMethodTest {
+protected:
+    void SetUp() override {
+        InvokeConfiguredMethodTest::SetUp();
+        TerminateAllApplications();
+    }
+    void TearDown() override {
+        TerminateAllApplications();
+        KillProcessesNamed("sleeper.exe");
+        InvokeConfiguredMethodTest::TearDown();
+    }
+    std::size_t Released() const {
+        std::size_t count = 0;
+        for (const auto& line : NewLines()) count += line.rfind("RELEASED", 0) == 0 ? 1 : 0;
+        return count;
+    }
+};
+
+TEST_F(ActiveXLaunchPassTest, EachInstanceIsCreatedTrackedAndCalledAndItsPathIgnored) {
+    const std::string sleeper = BuildPath("sleeper.exe");
+    Configure(L"Recorded", L"Ping", {{L"x", L"VT_VARIANT"}}, 2, kTestServerProgIdWide,
+              std::wstring(sleeper.begin(), sleeper.end()).c_str());
+    AppCatalog catalog;
+    EXPECT_EQ(LaunchAllApplications(&catalog), 1u);
+    EXPECT_EQ(Tracker().ServerCount(), 2u);
+    EXPECT_EQ(Tracker().ProcessCount(), 0u);
+    EXPECT_TRUE(ProcessIdsNamed("sleeper.exe").empty());
+    EXPECT_EQ(NewLines(), (std::vector<std::string>{"CREATED", "CALL Ping flags=1 args=1 named= | 0008:x", "CREATED",
+                                                    "CALL Ping flags=1 args=1 named= | 0008:x"}));
+
+    // The tracked references are the servers' only ones.
+    TerminateAllApplications();
+    EXPECT_EQ(Tracker().ServerCount(), 0u);
+    EXPECT_TRUE(Eventually([&] { return Released() == 2; }));
+}
+
+TEST_F(ActiveXLaunchPassTest, WithoutAMethodTheServerIsCreatedAndTrackedOnly) {
+    Configure(L"Silent", L"");
+    EXPECT_EQ(LaunchAllApplications(nullptr), 1u);
+    EXPECT_EQ(Tracker().ServerCount(), 1u);
+    EXPECT_EQ(NewLines(), std::vector<std::string>{"CREATED"});
+}
+
+TEST_F(ActiveXLaunchPassTest, AServerThatCannotBeCreatedIsSkipped) {
+    Configure(L"A missing server", L"Ping", {}, 1, L"Corvane.NoSuchServer");
+    Configure(L"B recorded", L"Ping");
+    EXPECT_EQ(LaunchAllApplications(nullptr), 1u);
+    EXPECT_EQ(Tracker().ServerCount(), 1u);
+    EXPECT_EQ(NewLines(), (std::vector<std::string>{"CREATED", "CALL Ping flags=1 args=0 named="}));
 }
 
 }  // namespace

@@ -150,6 +150,27 @@ TEST(TypeInfoLoadingTest, AnUnregisteredLibraryFailsAndIsTriedAgain) {
     ProductClasses::UnregisterLibrary();
 }
 
+// Before the suite that registers the classes by hand: each entry registers its class with its
+// own script (from this executable, which carries the same scripts), and removes it again.
+TEST(ClassRegistrationTest, EachEntryRunsItsRegistrationScript) {
+    ClassEntry* table = ProgramClassTable();
+    const char* progIds[] = {"Launcher.Launch.1", "Launcher.Module.1"};
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_NE(table[i].updateRegistry, nullptr);
+        wchar_t text[64];
+        StringFromGUID2(*table[i].clsid, text, 64);
+        const std::string classKey = "CLSID\\" + ToAnsi(text);
+        ASSERT_EQ(table[i].updateRegistry(true), S_OK);
+        EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, std::string(progIds[i]) + "\\CLSID", nullptr), ToAnsi(text));
+        EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, classKey + "\\ProgID", nullptr), progIds[i]);
+        EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, classKey, "AppID"), kAppIdText);
+        EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, classKey + "\\LocalServer32"));
+        ASSERT_EQ(table[i].updateRegistry(false), S_OK);
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, classKey));
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, progIds[i]));
+    }
+}
+
 TEST_F(ComClassesTest, TypeInfoIsTheDualInterfacesForAnyIndex) {
     ComPtr<ModuleObject> module;
     ASSERT_EQ(NewInstance(module), S_OK);
@@ -341,6 +362,45 @@ TEST_F(ComClassesTest, ModuleOperationsSitInTheirVtableSlots) {
     flag = 7;
     EXPECT_EQ(Slot<NameFlagSlot>(module, 15)(module, name.get(), &flag), S_OK);  // Delete
     EXPECT_EQ(flag, 0);
+}
+
+using StartApplicationSlot = HRESULT(STDMETHODCALLTYPE*)(ILaunch*, BSTR, VARIANT, VARIANT, VARIANT, DWORD*);
+
+TEST_F(ComClassesTest, LaunchStartsProgramsFromItsVtableSlot) {
+    ComPtr<LaunchObject> object;
+    ASSERT_EQ(NewInstance(object), S_OK);
+    ILaunch* launch = object.Get();
+    auto start = reinterpret_cast<StartApplicationSlot>((*reinterpret_cast<void***>(launch))[7]);
+    VARIANT omitted;
+    V_VT(&omitted) = VT_ERROR;
+    V_ERROR(&omitted) = DISP_E_PARAMNOTFOUND;
+    VARIANT number;
+    V_VT(&number) = VT_I4;
+    V_I4(&number) = -1;
+    DWORD id = 0;
+    EXPECT_EQ(start(launch, nullptr, omitted, omitted, omitted, &id), E_POINTER);
+
+    // Each optional argument reaches its own check.
+    const std::string touched = BuildPath("launch-slot-touched.txt");
+    DeleteFileA(touched.c_str());
+    Bstr path(Wide(BuildPath("testserver.exe")).c_str());
+    EXPECT_EQ(start(launch, path.get(), number, omitted, omitted, &id), E_INVALIDARG);
+    EXPECT_EQ(ErrorDescription(), "Optional argument strCmdLineArgs must be a string");
+    EXPECT_EQ(start(launch, path.get(), omitted, number, omitted, &id), E_INVALIDARG);
+    std::string source;
+    EXPECT_EQ(ErrorDescription(&source), "Optional argument lngShowAttrib must be a positive integer");
+    EXPECT_EQ(source, "Launcher.Launch.1");
+    EXPECT_EQ(start(launch, path.get(), omitted, omitted, number, &id), E_INVALIDARG);
+    EXPECT_EQ(ErrorDescription(), "Optional argument strWorkDir must be a string");
+
+    VARIANT arguments;
+    V_VT(&arguments) = VT_BSTR;
+    Bstr argumentText(Wide("-touch " + touched).c_str());
+    V_BSTR(&arguments) = argumentText.get();
+    ASSERT_EQ(start(launch, path.get(), arguments, omitted, omitted, &id), S_OK);
+    EXPECT_NE(id, 0u);
+    EXPECT_TRUE(Eventually([&] { return GetFileAttributesA(touched.c_str()) != INVALID_FILE_ATTRIBUTES; }));
+    DeleteFileA(touched.c_str());
 }
 
 // --- Class objects ----------------------------------------------------------------------------

@@ -1,0 +1,125 @@
+// corvane.exe as a real service with ActiveX applications: Wine's own automation classes and
+// the recording server, created by the running service, their configured methods called, and
+// their references released by a stop before any program is terminated.
+#include "support/TestServer.h"
+#include "support/TestSupport.h"
+#include "Guids.h"
+
+#include <gtest/gtest.h>
+
+
+namespace {
+
+const std::string kService = "Corvane";
+const std::string kServiceKey = "SYSTEM\\CurrentControlSet\\Services\\Corvane";
+const std::string kParameters = kServiceKey + "\\Parameters";
+const std::string kModules = kParameters + "\\Modules";
+const std::string kEventSource = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Corvane";
+const std::string kAppIdKey = std::string("AppID\\") + kAppIdText;
+const char kSleeperEvent[] = "CorvaneTestSleeper";
+
+bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool SleeperRuns() {
+    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, kSleeperEvent);
+    if (!event) return false;
+    CloseHandle(event);
+    return true;
+}
+
+class ActiveXServiceTest : public testing::Test {
+protected:
+    void SetUp() override {
+        RemoveEverything();
+        ASSERT_TRUE(CreateDemandService(kService, BuildPath("corvane.exe")));
+        WriteString(HKEY_CLASSES_ROOT, kAppIdKey, "LocalService", kService);
+        WriteDword(HKEY_LOCAL_MACHINE, kParameters, "EnableLaunch", 1);
+        WriteDword(HKEY_LOCAL_MACHINE, kParameters, "EnableTrayIcon", 0);
+        WriteDword(HKEY_LOCAL_MACHINE, kParameters, "TerminateOnStop", 0);
+    }
+    void TearDown() override { RemoveEverything(); }
+
+    void RemoveEverything() {
+        StopAndDeleteService(kService);
+        Eventually([] { return ProcessIdsNamed("corvane.exe").empty(); });
+        KillProcessesNamed("testserver.exe");
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, kServiceKey);
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, kEventSource);
+        DeleteKeyTree(HKEY_CLASSES_ROOT, kAppIdKey);
+        DeleteFileA(touched_.c_str());
+        RemoveDirectoryA(folder_.c_str());
+    }
+
+    // An ActiveX application whose method takes at most one parameter, given as a variant.
+    static void AddServer(const std::string& name, const std::string& progId, const std::string& method,
+                          const std::string& parameter = {}) {
+        const std::string key = kModules + "\\" + name;
+        WriteDword(HKEY_LOCAL_MACHINE, key, "Instances", 1);
+        WriteDword(HKEY_LOCAL_MACHINE, key, "Attrib", SW_SHOWNORMAL);
+        WriteString(HKEY_LOCAL_MACHINE, key, "ExePath", "");
+        WriteString(HKEY_LOCAL_MACHINE, key, "ProgId", progId);
+        WriteString(HKEY_LOCAL_MACHINE, key, "MethodName", method);
+        WriteString(HKEY_LOCAL_MACHINE, key, "MethodReturnType", "");
+        WriteString(HKEY_LOCAL_MACHINE, key, "ParamOne", parameter);
+        WriteString(HKEY_LOCAL_MACHINE, key, "ParamOneType", parameter.empty() ? "" : "VT_VARIANT");
+    }
+
+    static void AddProgram(const std::string& name, const std::string& exePath, const std::string& args) {
+        const std::string key = kModules + "\\" + name;
+        WriteDword(HKEY_LOCAL_MACHINE, key, "Instances", 1);
+        WriteDword(HKEY_LOCAL_MACHINE, key, "Attrib", SW_SHOWMINIMIZED);
+        WriteString(HKEY_LOCAL_MACHINE, key, "ExePath", exePath);
+        WriteString(HKEY_LOCAL_MACHINE, key, "CmdLineArgs", args);
+    }
+
+    void Start() {
+        ASSERT_TRUE(StartServiceNamed(kService));
+        ASSERT_TRUE(WaitForServiceState(kService, SERVICE_RUNNING));
+    }
+    void Stop() {
+        ASSERT_TRUE(ControlServiceNamed(kService, SERVICE_CONTROL_STOP));
+        ASSERT_TRUE(WaitForServiceState(kService, SERVICE_STOPPED));
+        ASSERT_TRUE(Eventually([] { return ProcessIdsNamed("corvane.exe").empty(); }));
+    }
+
+    const std::string touched_ = BuildPath("activex-service-touched.txt");
+    const std::string folder_ = BuildPath("activex-service-folder");
+};
+
+TEST_F(ActiveXServiceTest, WinesAutomationClassesRunTheirMethodsAndAMissingServerIsPassedOver) {
+    ASSERT_FALSE(FileExists(touched_));
+    ASSERT_FALSE(FileExists(folder_));
+    // The registry lists the applications by name, so the missing server comes first.
+    AddServer("A missing server", "Corvane.NoSuchServer", "Run", "ignored");
+    AddServer("B shell", "WScript.Shell", "Run", BuildPath("testserver.exe") + " -touch " + touched_);
+    AddServer("C folders", "Scripting.FileSystemObject", "CreateFolder", folder_);
+
+    Start();
+    EXPECT_TRUE(Eventually([&] { return FileExists(touched_); })) << "WScript.Shell did not run the program";
+    EXPECT_TRUE(Eventually([&] { return FileExists(folder_); })) << "FileSystemObject made no folder";
+    DWORD attributes = GetFileAttributesA(folder_.c_str());
+    EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY));
+    Stop();
+}
+
+TEST_F(ActiveXServiceTest, StopReleasesEveryServerBeforeTerminatingPrograms) {
+    TestServerRegistration recorder("activex-service-recorder.log");
+    WriteDword(HKEY_LOCAL_MACHINE, kParameters, "TerminateOnStop", 1);
+    AddServer("Recorder", kTestServerProgId, "Ping", "from the service");
+    AddProgram("Sleeper", BuildPath("testserver.exe"), "-sleep");
+
+    Start();
+    ASSERT_TRUE(Eventually([&] { return recorder.LogLines().size() >= 2; }));
+    ASSERT_TRUE(Eventually(SleeperRuns));
+    EXPECT_EQ(recorder.LogLines(),
+              (std::vector<std::string>{"CREATED", "CALL Ping flags=1 args=1 named= | 0008:from the service"}));
+
+    Stop();
+    // The server lost its one reference while the program still ran; then the program ended.
+    EXPECT_TRUE(Eventually([&] { return recorder.LogLines().size() >= 3; }));
+    EXPECT_EQ(recorder.LogLines(2), std::vector<std::string>{"RELEASED sleeper=1"});
+    EXPECT_TRUE(Eventually([] { return !SleeperRuns(); }));
+    EXPECT_TRUE(Eventually([] { return ProcessIdsNamed("testserver.exe").empty(); }));
+}
+
+}  // namespace
