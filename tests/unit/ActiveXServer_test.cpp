@@ -1,10 +1,9 @@
-// ActiveX servers: creation by ProgID, the configured method call and the late-bound call by
-// name with its format letters, against the recording server of tools/testserver.cpp running
-// out of process.
+// ActiveX servers: creation by ProgID, the configured method call, the late-bound call by name
+// with its format letters, and ActiveX applications in the launch pass, against the recording
+// server of tools/testserver.cpp running out of process.
 #include "config/AppCatalog.h"
 #include "config/Conversions.h"
 #include "host/Installation.h"
-#include "host/Owners.h"
 #include "host/ServiceHost.h"
 #include "launch/ActiveXServer.h"
 #include "launch/LaunchWorker.h"
@@ -17,22 +16,19 @@
 #include <wrl/client.h>
 
 #include <memory>
-#include <string>
-#include <vector>
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
 
-std::string Narrow(BSTR text) { return ToAnsi(text); }
+using Lines = std::vector<std::string>;
 
-// One recording server for the whole suite: each activation costs about a second.
+// One recording server for each suite: an activation costs about a second.
 class RecordingServerTest : public testing::Test {
 protected:
     static void SetUpTestSuite() {
         registration_ = std::make_unique<TestServerRegistration>("activex-recorder.log");
-        Bstr progId(kTestServerProgIdWide);
-        startResult_ = StartActiveXServer(progId.get(), server_.ReleaseAndGetAddressOf());
+        startResult_ = StartActiveXServer(Bstr(kTestServerProgIdWide).get(), server_.ReleaseAndGetAddressOf());
     }
     static void TearDownTestSuite() {
         server_.Reset();
@@ -40,29 +36,25 @@ protected:
     }
     void SetUp() override {
         ASSERT_EQ(startResult_, S_OK);
-        ASSERT_NE(server_.Get(), nullptr);
         mark_ = registration_->LogLines().size();
     }
 
-    // The log lines that the server wrote since the test began (calls are synchronous, so a
-    // call's line is there when the call returns).
-    std::vector<std::string> NewLines() const { return registration_->LogLines(mark_); }
-
-    // Calls Echo and returns the argument part that the server reports.
+    // What the server logged since the test began. Calls are synchronous: a call's line is
+    // there when the call returns.
+    Lines NewLines() const { return registration_->LogLines(mark_); }
+    static HRESULT Call(const wchar_t* name, WORD flags = DISPATCH_METHOD) {
+        return InvokeByName(server_.Get(), flags, nullptr, nullptr, nullptr, name, nullptr);
+    }
+    // The argument part of the line that Echo logs and returns.
     template <typename... Args>
     std::string Echo(const char* format, Args... args) {
         Variant result;
         HRESULT hr = InvokeByName(server_.Get(), DISPATCH_METHOD, result.get(), nullptr, nullptr, L"Echo", format,
                                   args...);
-        if (FAILED(hr)) return "failed " + std::to_string(hr);
-        if (V_VT(result.get()) != VT_BSTR) return "no text";
-        return Narrow(V_BSTR(result.get()));
-    }
-
-    // A call that proves, by being the next line of the log, that nothing was called before it.
-    void Sentinel() {
-        ASSERT_EQ(InvokeByName(server_.Get(), DISPATCH_METHOD, nullptr, nullptr, nullptr, L"Sentinel", nullptr),
-                  S_OK);
+        if (FAILED(hr) || V_VT(result.get()) != VT_BSTR) return "failed";
+        std::string text = ToAnsi(V_BSTR(result.get()));
+        const std::string prefix = "flags=1 args=";
+        return text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : text;
     }
 
     static std::unique_ptr<TestServerRegistration> registration_;
@@ -79,317 +71,196 @@ HRESULT RecordingServerTest::startResult_ = E_FAIL;
 
 using InvokeByNameTest = RecordingServerTest;
 
-TEST_F(InvokeByNameTest, EachLetterPassesItsTypeAndValue) {
-    EXPECT_EQ(Echo("s", L"text"), "flags=1 args=1 named= | 0008:text");
-    EXPECT_EQ(Echo("i", 0x12345), "flags=1 args=1 named= | 0002:9029");  // low 16 bits
-    EXPECT_EQ(Echo("I", -7), "flags=1 args=1 named= | 0003:-7");
-    EXPECT_EQ(Echo("r", 1.5f), "flags=1 args=1 named= | 0004:1.5");
-    EXPECT_EQ(Echo("R", 2.25), "flags=1 args=1 named= | 0005:2.25");
-    EXPECT_EQ(Echo("b", 5), "flags=1 args=1 named= | 000b:-1");
-    EXPECT_EQ(Echo("b", 0), "flags=1 args=1 named= | 000b:0");
-    EXPECT_EQ(Echo("d", DATE{45000.5}), "flags=1 args=1 named= | 0007:45000.5");
+TEST_F(InvokeByNameTest, EachLetterPassesItsTypeAndValueLastArgumentFirst) {
+    EXPECT_EQ(Echo("s", L"text"), "1 named= | 0008:text");
+    EXPECT_EQ(Echo("i", 0x12345), "1 named= | 0002:9029");  // low 16 bits
+    EXPECT_EQ(Echo("I", -7), "1 named= | 0003:-7");
+    EXPECT_EQ(Echo("r", 1.5f), "1 named= | 0004:1.5");
+    EXPECT_EQ(Echo("R", 2.25), "1 named= | 0005:2.25");
+    EXPECT_EQ(Echo("bb", 5, 0), "2 named= | 000b:0 | 000b:-1");
+    EXPECT_EQ(Echo("d", DATE{45000.5}), "1 named= | 0007:45000.5");
     CY money{};
     money.int64 = 1234567;
-    EXPECT_EQ(Echo("c", money), "flags=1 args=1 named= | 0006:1234567");
-    EXPECT_EQ(Echo("e", DISP_E_PARAMNOTFOUND), "flags=1 args=1 named= | 000a:0x80020004");
-    // Objects of this process go to the server as objects.
-    Bstr dictionaryId(L"Scripting.Dictionary");
-    ComPtr<IDispatch> dictionary;
-    ASSERT_EQ(StartActiveXServer(dictionaryId.get(), dictionary.ReleaseAndGetAddressOf()), S_OK);
-    EXPECT_EQ(Echo("D", dictionary.Get()), "flags=1 args=1 named= | 0009:object");
-    EXPECT_EQ(Echo("D", static_cast<IDispatch*>(nullptr)), "flags=1 args=1 named= | 0009:none");
-    EXPECT_EQ(Echo("U", static_cast<IUnknown*>(dictionary.Get())), "flags=1 args=1 named= | 000d:object");
-
-    // A VARIANT goes as it is, with its own type.
-    Variant number;
-    V_VT(number.get()) = VT_I4;
-    V_I4(number.get()) = 77;
-    EXPECT_EQ(Echo("v", *number.get()), "flags=1 args=1 named= | 0003:77");
+    EXPECT_EQ(Echo("c", money), "1 named= | 0006:1234567");
+    EXPECT_EQ(Echo("e", DISP_E_PARAMNOTFOUND), "1 named= | 000a:0x80020004");
     Variant text;
     V_VT(text.get()) = VT_BSTR;
     V_BSTR(text.get()) = SysAllocString(L"as given");
-    EXPECT_EQ(Echo("v", *text.get()), "flags=1 args=1 named= | 0008:as given");
-    EXPECT_EQ(Narrow(V_BSTR(text.get())), "as given");  // still the caller's
-}
+    EXPECT_EQ(Echo("vI", *text.get(), 3), "2 named= | 0003:3 | 0008:as given");  // its own type
+    EXPECT_EQ(ToAnsi(V_BSTR(text.get())), "as given");                          // still the caller's
 
-TEST_F(InvokeByNameTest, ArgumentsArriveLastFirst) {
-    EXPECT_EQ(Echo("sIbR", L"first", 2, 1, 4.5),
-              "flags=1 args=4 named= | 0005:4.5 | 000b:-1 | 0003:2 | 0008:first");
+    ComPtr<IDispatch> dictionary;  // an object of this process (created in-process)
+    ASSERT_EQ(StartActiveXServer(Bstr(L"Scripting.Dictionary").get(), dictionary.ReleaseAndGetAddressOf()), S_OK);
+    EXPECT_EQ(Echo("DUD", dictionary.Get(), static_cast<IUnknown*>(dictionary.Get()), static_cast<IDispatch*>(nullptr)),
+              "3 named= | 0009:none | 000d:object | 0009:object");
 }
 
 TEST_F(InvokeByNameTest, ByReferenceArgumentsPassTheirTargets) {
     LONG number = 5;
-    EXPECT_EQ(Echo("&I", &number), "flags=1 args=1 named= | 4003:5");
-    EXPECT_EQ(number, 6);
-
     SHORT small = 10;
-    EXPECT_EQ(Echo("&i", &small), "flags=1 args=1 named= | 4002:10");
-    EXPECT_EQ(small, 11);
-
     double real = 1.25;
-    EXPECT_EQ(Echo("&R", &real), "flags=1 args=1 named= | 4005:1.25");
-    EXPECT_EQ(real, 2.5);
-
-    // A by-reference boolean is cleared before the call.
-    VARIANT_BOOL flag = VARIANT_TRUE;
-    EXPECT_EQ(Echo("&b", &flag), "flags=1 args=1 named= | 400b:0");
-    EXPECT_EQ(flag, VARIANT_TRUE);  // set by the server
-
-    Bstr text(L"before");
-    BSTR raw = text.release();
-    EXPECT_EQ(Echo("&s", &raw), "flags=1 args=1 named= | 4008:before");
-    text.reset(raw);
-    EXPECT_EQ(Narrow(text.get()), "changed");
-
+    VARIANT_BOOL flag = VARIANT_TRUE;  // cleared before the call
+    BSTR text = SysAllocString(L"before");
     Variant any;
     V_VT(any.get()) = VT_I4;
     V_I4(any.get()) = 3;
-    EXPECT_EQ(Echo("&v", any.get()), "flags=1 args=1 named= | 400c:(0003:3)");
-    EXPECT_EQ(V_VT(any.get()), VT_I4);
+    EXPECT_EQ(Echo("&I&i&R&b&s&vI", &number, &small, &real, &flag, &text, any.get(), 9),
+              "7 named= | 0003:9 | 400c:(0003:3) | 4008:before | 400b:0 | 4005:1.25 | 4002:10 | 4003:5");
+    // The server's changes come back through the references.
+    EXPECT_EQ(number, 6);
+    EXPECT_EQ(small, 11);
+    EXPECT_EQ(real, 2.5);
+    EXPECT_EQ(flag, VARIANT_TRUE);
+    EXPECT_EQ(ToAnsi(text), "changed");
+    SysFreeString(text);
     EXPECT_EQ(V_I4(any.get()), 42);
-
-    LONG second = 100;
-    EXPECT_EQ(Echo("I&Is", 1, &second, L"last"), "flags=1 args=3 named= | 0008:last | 4003:100 | 0003:1");
-    EXPECT_EQ(second, 101);
 }
 
 TEST_F(InvokeByNameTest, MalformedFormatsEndTheArgumentList) {
-    EXPECT_EQ(Echo(nullptr), "flags=1 args=0 named=");
-    EXPECT_EQ(Echo(""), "flags=1 args=0 named=");
-    EXPECT_EQ(Echo("Ix", 1, 2), "flags=1 args=1 named= | 0003:1");
-    EXPECT_EQ(Echo("IqI", 1, 2, 3), "flags=1 args=1 named= | 0003:1");
-    EXPECT_EQ(Echo("I&", 1), "flags=1 args=1 named= | 0003:1");
-    EXPECT_EQ(Echo("&&I", 1), "flags=1 args=0 named=");
+    EXPECT_EQ(Echo(nullptr), "0 named=");
+    EXPECT_EQ(Echo(""), "0 named=");
+    EXPECT_EQ(Echo("IqI", 1, 2, 3), "1 named= | 0003:1");
+    EXPECT_EQ(Echo("I&", 1), "1 named= | 0003:1");
+    EXPECT_EQ(Echo("&&I", 1), "0 named=");
 }
 
-TEST_F(InvokeByNameTest, PropertyPutNamesTheValue) {
+TEST_F(InvokeByNameTest, PropertyPutNamesItsValueAndFailuresComeBeforeTheCall) {
     EXPECT_EQ(InvokeByName(server_.Get(), DISPATCH_PROPERTYPUT, nullptr, nullptr, nullptr, L"Value", "sI", L"key", 9),
               S_OK);
-    // Without a value a put is refused before anything is called.
-    EXPECT_EQ(InvokeByName(server_.Get(), DISPATCH_PROPERTYPUT, nullptr, nullptr, nullptr, L"Value", nullptr),
-              E_INVALIDARG);
-    Sentinel();
-    EXPECT_EQ(NewLines(), (std::vector<std::string>{"CALL Value flags=4 args=2 named=-3 | 0003:9 | 0008:key",
-                                                    "CALL Sentinel flags=1 args=0 named="}));
-}
-
-TEST_F(InvokeByNameTest, FailuresBeforeTheCall) {
-    EXPECT_EQ(InvokeByName(server_.Get(), DISPATCH_METHOD, nullptr, nullptr, nullptr, L"Missing", nullptr),
-              DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(Call(L"Value", DISPATCH_PROPERTYPUT), E_INVALIDARG);  // a put without a value
+    EXPECT_EQ(Call(L"Missing"), DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(Call(nullptr), E_INVALIDARG);
     EXPECT_EQ(InvokeByName(nullptr, DISPATCH_METHOD, nullptr, nullptr, nullptr, L"Echo", nullptr), E_INVALIDARG);
-    EXPECT_EQ(InvokeByName(server_.Get(), DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr, nullptr),
-              E_INVALIDARG);
-    Sentinel();
-    EXPECT_EQ(NewLines(), std::vector<std::string>{"CALL Sentinel flags=1 args=0 named="});
-}
-
-TEST_F(InvokeByNameTest, AResultHolderIsClearedFirst) {
-    Variant result;
+    Variant result;  // cleared before the call
     V_VT(result.get()) = VT_I4;
-    V_I4(result.get()) = 5;
     EXPECT_EQ(InvokeByName(server_.Get(), DISPATCH_METHOD, result.get(), nullptr, nullptr, L"Quiet", nullptr), S_OK);
     EXPECT_EQ(V_VT(result.get()), VT_EMPTY);
+    EXPECT_EQ(NewLines(), (Lines{"CALL Value flags=4 args=2 named=-3 | 0003:9 | 0008:key",
+                                 "CALL Quiet flags=1 args=0 named="}));
 }
 
 // --- StartActiveXServer -------------------------------------------------------------------------
 
-TEST(StartActiveXServerTest, AnUnregisteredProgIdFailsWithItsMessage) {
-    SetErrorInfo(0, nullptr);
+using StartActiveXServerTest = RecordingServerTest;
+
+TEST_F(StartActiveXServerTest, TheReferenceHandedOutIsTheOnlyOne) {
+    ComPtr<IDispatch> second;
+    ASSERT_EQ(StartActiveXServer(Bstr(kTestServerProgIdWide).get(), second.ReleaseAndGetAddressOf()), S_OK);
+    EXPECT_EQ(NewLines(), Lines{"CREATED"});
+    second.Reset();
+    EXPECT_TRUE(Eventually([&] { return NewLines().size() == 2; }));
+    EXPECT_EQ(NewLines(), (Lines{"CREATED", "RELEASED sleeper=0"}));
+}
+
+TEST(StartActiveXServerFailureTest, AnUnregisteredProgIdFailsWithItsMessage) {
     IDispatch* server = reinterpret_cast<IDispatch*>(0x1);
-    Bstr progId(L"Corvane.NoSuchServer.1");
-    EXPECT_EQ(StartActiveXServer(progId.get(), &server), E_FAIL);
+    EXPECT_EQ(StartActiveXServer(Bstr(L"Corvane.NoSuchServer.1").get(), &server), E_FAIL);
     EXPECT_EQ(server, nullptr);
     ComPtr<IErrorInfo> info;
     ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
     Bstr description;
-    ASSERT_EQ(info->GetDescription(description.out()), S_OK);
-    EXPECT_EQ(Narrow(description.get()), "Unable to start ActiveX server");
     GUID guid{};
-    ASSERT_EQ(info->GetGUID(&guid), S_OK);
+    info->GetDescription(description.out());
+    info->GetGUID(&guid);
+    EXPECT_EQ(ToAnsi(description.get()), "Unable to start ActiveX server");
     EXPECT_TRUE(IsEqualGUID(guid, kIidILaunch));
-
-    server = reinterpret_cast<IDispatch*>(0x1);
     EXPECT_EQ(StartActiveXServer(nullptr, &server), E_FAIL);
-    EXPECT_EQ(server, nullptr);
-    EXPECT_EQ(StartActiveXServer(progId.get(), nullptr), E_POINTER);
+    EXPECT_EQ(StartActiveXServer(nullptr, nullptr), E_POINTER);
 }
 
-TEST(StartActiveXServerTest, AnInProcessServerIsCreatedWithItsDispatch) {
-    Bstr progId(L"Scripting.Dictionary");
-    ComPtr<IDispatch> dictionary;
-    ASSERT_EQ(StartActiveXServer(progId.get(), dictionary.ReleaseAndGetAddressOf()), S_OK);
-    IDispatch* server = dictionary.Get();
-    ASSERT_EQ(InvokeByName(server, DISPATCH_METHOD, nullptr, nullptr, nullptr, L"Add", "ss", L"k", L"v"), S_OK);
-    Variant count;
-    ASSERT_EQ(InvokeByName(server, DISPATCH_PROPERTYGET, count.get(), nullptr, nullptr, L"Count", nullptr), S_OK);
-    EXPECT_EQ(V_VT(count.get()), VT_I4);
-    EXPECT_EQ(V_I4(count.get()), 1);
-}
+// --- InvokeConfiguredMethod and the launch pass --------------------------------------------------
 
-using StartRecorderTest = RecordingServerTest;
-
-TEST_F(StartRecorderTest, TheReferenceHandedOutIsTheOnlyOne) {
-    // A second object of the running server: created, and gone with its one reference.
-    Bstr progId(kTestServerProgIdWide);
-    ComPtr<IDispatch> second;
-    ASSERT_EQ(StartActiveXServer(progId.get(), second.ReleaseAndGetAddressOf()), S_OK);
-    ASSERT_NE(second.Get(), nullptr);
-    EXPECT_EQ(NewLines(), std::vector<std::string>{"CREATED"});
-    second.Reset();
-    EXPECT_TRUE(Eventually([&] { return NewLines().size() == 2; }));
-    EXPECT_EQ(NewLines(), (std::vector<std::string>{"CREATED", "RELEASED sleeper=0"}));
-}
-
-// --- InvokeConfiguredMethod ---------------------------------------------------------------------
-
-class InvokeConfiguredMethodTest : public RecordingServerTest {
+class ConfiguredServerTest : public RecordingServerTest {
 protected:
     void SetUp() override {
         RecordingServerTest::SetUp();
+        TearDown();
+    }
+    void TearDown() override {
+        TerminateAllApplications();
         DeleteKeyTree(HKEY_LOCAL_MACHINE, Host().modulesKeyPath);
         PrepareRegistry();
     }
-    void TearDown() override { DeleteKeyTree(HKEY_LOCAL_MACHINE, Host().modulesKeyPath); }
 
-    struct Parameter {
-        const wchar_t* value;
-        const wchar_t* type;
-    };
-    // Stores an ActiveX application of the recording server (or of progId).
-    static void Configure(const wchar_t* name, const wchar_t* method, std::vector<Parameter> parameters = {},
-                          LONG instances = 1, const wchar_t* progId = kTestServerProgIdWide,
-                          const wchar_t* exePath = L"") {
-        AppCatalog catalog;
-        ASSERT_EQ(catalog.AddNew(), S_OK);
-        ASSERT_EQ(catalog.put_DispName(name), S_OK);
-        ASSERT_EQ(catalog.put_ProgId(progId), S_OK);
-        ASSERT_EQ(catalog.put_ExePath(exePath), S_OK);
-        ASSERT_EQ(catalog.put_Instances(instances), S_OK);
-        ASSERT_EQ(catalog.put_MethodName(method), S_OK);
+    // Stores an ActiveX application; parameters are value and type pairs.
+    static void Configure(const wchar_t* name, const wchar_t* method,
+                          std::vector<std::pair<const wchar_t*, const wchar_t*>> parameters = {}, LONG instances = 1,
+                          const wchar_t* progId = kTestServerProgIdWide, const std::string& exePath = {}) {
         using Put = HRESULT (AppCatalog::*)(const wchar_t*);
-        const Put values[] = {&AppCatalog::put_ParamOne, &AppCatalog::put_ParamTwo, &AppCatalog::put_ParamThree,
-                              &AppCatalog::put_ParamFour};
-        const Put types[] = {&AppCatalog::put_ParamOneType, &AppCatalog::put_ParamTwoType,
-                             &AppCatalog::put_ParamThreeType, &AppCatalog::put_ParamFourType};
+        const Put puts[] = {&AppCatalog::put_ParamOne,   &AppCatalog::put_ParamOneType,
+                            &AppCatalog::put_ParamTwo,   &AppCatalog::put_ParamTwoType,
+                            &AppCatalog::put_ParamThree, &AppCatalog::put_ParamThreeType,
+                            &AppCatalog::put_ParamFour,  &AppCatalog::put_ParamFourType};
+        AppCatalog catalog;
+        catalog.AddNew();
+        catalog.put_DispName(name);
+        catalog.put_ProgId(progId);
+        catalog.put_ExePath(Bstr(ToBstr(exePath)).get());
+        catalog.put_Instances(instances);
+        catalog.put_MethodName(method);
         for (std::size_t i = 0; i < parameters.size(); ++i) {
-            ASSERT_EQ((catalog.*values[i])(parameters[i].value), S_OK);
-            ASSERT_EQ((catalog.*types[i])(parameters[i].type), S_OK);
+            (catalog.*puts[2 * i])(parameters[i].first);
+            (catalog.*puts[2 * i + 1])(parameters[i].second);
         }
         ASSERT_EQ(catalog.Update(), S_OK);
     }
-
     int Invoke(const wchar_t* name) {
-        Bstr appName(name);
-        return InvokeConfiguredMethod(&catalog_, server_.Get(), appName.get());
+        return InvokeConfiguredMethod(&catalog_, server_.Get(), Bstr(name).get());
     }
 
     AppCatalog catalog_;
 };
 
-TEST_F(InvokeConfiguredMethodTest, WithoutParametersTheMethodIsCalledWithoutArguments) {
-    Configure(L"NoParameters", L"Plain");
-    EXPECT_EQ(Invoke(L"NoParameters"), 1);
-    EXPECT_EQ(NewLines(), std::vector<std::string>{"CALL Plain flags=1 args=0 named="});
-}
-
-TEST_F(InvokeConfiguredMethodTest, VariantParametersArriveAsStringsInOrder) {
+TEST_F(ConfiguredServerTest, VariantParametersArriveAsStringsInOrder) {
+    Configure(L"None", L"Plain");
     Configure(L"Two", L"Pair", {{L"10", L"VT_VARIANT"}, {L"abc", L"VT_VARIANT"}});
-    Configure(L"Four", L"Quad",
-              {{L"1", L"VT_VARIANT"}, {L"2", L"VT_VARIANT"}, {L"3", L"VT_VARIANT"}, {L"4", L"VT_VARIANT"}});
+    Configure(L"Four", L"Quad", {{L"1", L"VT_VARIANT"}, {L"2", L"VT_VARIANT"}, {L"3", L"VT_VARIANT"},
+                                 {L"4", L"VT_VARIANT"}});
+    EXPECT_EQ(Invoke(L"None"), 1);
     EXPECT_EQ(Invoke(L"Two"), 1);
     EXPECT_EQ(Invoke(L"Four"), 1);
-    EXPECT_EQ(NewLines(),
-              (std::vector<std::string>{"CALL Pair flags=1 args=2 named= | 0008:abc | 0008:10",
-                                        "CALL Quad flags=1 args=4 named= | 0008:4 | 0008:3 | 0008:2 | 0008:1"}));
+    EXPECT_EQ(NewLines(), (Lines{"CALL Plain flags=1 args=0 named=",
+                                 "CALL Pair flags=1 args=2 named= | 0008:abc | 0008:10",
+                                 "CALL Quad flags=1 args=4 named= | 0008:4 | 0008:3 | 0008:2 | 0008:1"}));
 }
 
-TEST_F(InvokeConfiguredMethodTest, OtherParameterTypesMakeNoCall) {
+TEST_F(ConfiguredServerTest, OtherTypesMissingPartsAndRefusedCallsMakeNoCall) {
     Configure(L"Gap", L"Gapped", {{L"", L""}, {L"x", L"VT_VARIANT"}});
     Configure(L"Long", L"Typed", {{L"5", L"VT_I4"}});
     Configure(L"LowerCase", L"Lower", {{L"5", L"vt_variant"}});
-    Configure(L"Unknown type", L"Odd", {{L"5", L"VT_VARIANT"}, {L"6", L"VT_WHATEVER"}});
+    Configure(L"NoMethod", L"");
+    Configure(L"Refused", L"Missing");
     EXPECT_EQ(Invoke(L"Gap"), 0);
     EXPECT_EQ(Invoke(L"Long"), 0);
     EXPECT_EQ(Invoke(L"LowerCase"), 0);
-    EXPECT_EQ(Invoke(L"Unknown type"), 0);
-    Sentinel();
-    EXPECT_EQ(NewLines(), std::vector<std::string>{"CALL Sentinel flags=1 args=0 named="});
-}
-
-TEST_F(InvokeConfiguredMethodTest, NothingToCallOrACallThatFailsCountsAsDone) {
-    Configure(L"NoMethod", L"");
-    Configure(L"Refused", L"Missing");
-    EXPECT_EQ(Invoke(L"NoMethod"), 1);
-    EXPECT_EQ(Invoke(L"Refused"), 1);
-    Sentinel();
-    EXPECT_EQ(NewLines(), std::vector<std::string>{"CALL Sentinel flags=1 args=0 named="});
-}
-
-TEST_F(InvokeConfiguredMethodTest, MissingArgumentsOrApplicationMakeNoCall) {
-    Configure(L"Present", L"Plain");
-    Bstr present(L"Present");
-    EXPECT_EQ(InvokeConfiguredMethod(&catalog_, nullptr, present.get()), 0);
+    EXPECT_EQ(Invoke(L"NoMethod"), 1);  // nothing to call
+    EXPECT_EQ(Invoke(L"Refused"), 1);   // the server's refusal is not looked at
+    EXPECT_EQ(InvokeConfiguredMethod(&catalog_, nullptr, Bstr(L"Gap").get()), 0);
     EXPECT_EQ(InvokeConfiguredMethod(&catalog_, server_.Get(), nullptr), 0);
-    EXPECT_EQ(InvokeConfiguredMethod(nullptr, server_.Get(), present.get()), 0);
-    // A name that is not (or no longer) configured does not reuse the record loaded before.
+    EXPECT_EQ(InvokeConfiguredMethod(nullptr, server_.Get(), Bstr(L"Gap").get()), 0);
+    // A name no longer configured does not reuse the record loaded before.
+    Configure(L"Present", L"Plain");
     EXPECT_EQ(Invoke(L"Present"), 1);
     EXPECT_EQ(Invoke(L"present"), 0);
-    Sentinel();
-    EXPECT_EQ(NewLines(), (std::vector<std::string>{"CALL Plain flags=1 args=0 named=",
-                                                    "CALL Sentinel flags=1 args=0 named="}));
+    EXPECT_EQ(NewLines(), Lines{"CALL Plain flags=1 args=0 named="});
 }
 
-// --- ActiveX applications in the launch pass ------------------------------------------------------
-
-class ActiveXLaunchPassTest : public InvokeConfiguredMethodTest {
-protected:
-    void SetUp() override {
-        InvokeConfiguredMethodTest::SetUp();
-        TerminateAllApplications();
-    }
-    void TearDown() override {
-        TerminateAllApplications();
-        KillProcessesNamed("sleeper.exe");
-        InvokeConfiguredMethodTest::TearDown();
-    }
-    std::size_t Released() const {
-        std::size_t count = 0;
-        for (const auto& line : NewLines()) count += line.rfind("RELEASED", 0) == 0 ? 1 : 0;
-        return count;
-    }
-};
-
-TEST_F(ActiveXLaunchPassTest, EachInstanceIsCreatedTrackedAndCalledAndItsPathIgnored) {
-    const std::string sleeper = BuildPath("sleeper.exe");
-    Configure(L"Recorded", L"Ping", {{L"x", L"VT_VARIANT"}}, 2, kTestServerProgIdWide,
-              std::wstring(sleeper.begin(), sleeper.end()).c_str());
+TEST_F(ConfiguredServerTest, ThePassCreatesTracksAndCallsEachInstanceAndIgnoresItsPath) {
+    Configure(L"A missing server", L"Ping", {}, 1, L"Corvane.NoSuchServer");
+    Configure(L"B recorded", L"Ping", {{L"x", L"VT_VARIANT"}}, 2, kTestServerProgIdWide, BuildPath("sleeper.exe"));
+    Configure(L"C silent", L"");
     AppCatalog catalog;
     EXPECT_EQ(LaunchAllApplications(&catalog), 1u);
-    EXPECT_EQ(Tracker().ServerCount(), 2u);
+    EXPECT_EQ(Tracker().ServerCount(), 3u);
     EXPECT_EQ(Tracker().ProcessCount(), 0u);
     EXPECT_TRUE(ProcessIdsNamed("sleeper.exe").empty());
-    EXPECT_EQ(NewLines(), (std::vector<std::string>{"CREATED", "CALL Ping flags=1 args=1 named= | 0008:x", "CREATED",
-                                                    "CALL Ping flags=1 args=1 named= | 0008:x"}));
+    EXPECT_EQ(NewLines(), (Lines{"CREATED", "CALL Ping flags=1 args=1 named= | 0008:x", "CREATED",
+                                 "CALL Ping flags=1 args=1 named= | 0008:x", "CREATED"}));
 
     // The tracked references are the servers' only ones.
     TerminateAllApplications();
-    EXPECT_EQ(Tracker().ServerCount(), 0u);
-    EXPECT_TRUE(Eventually([&] { return Released() == 2; }));
-}
-
-TEST_F(ActiveXLaunchPassTest, WithoutAMethodTheServerIsCreatedAndTrackedOnly) {
-    Configure(L"Silent", L"");
-    EXPECT_EQ(LaunchAllApplications(nullptr), 1u);
-    EXPECT_EQ(Tracker().ServerCount(), 1u);
-    EXPECT_EQ(NewLines(), std::vector<std::string>{"CREATED"});
-}
-
-TEST_F(ActiveXLaunchPassTest, AServerThatCannotBeCreatedIsSkipped) {
-    Configure(L"A missing server", L"Ping", {}, 1, L"Corvane.NoSuchServer");
-    Configure(L"B recorded", L"Ping");
-    EXPECT_EQ(LaunchAllApplications(nullptr), 1u);
-    EXPECT_EQ(Tracker().ServerCount(), 1u);
-    EXPECT_EQ(NewLines(), (std::vector<std::string>{"CREATED", "CALL Ping flags=1 args=0 named="}));
+    EXPECT_TRUE(Eventually([&] { return NewLines().size() == 8; }));
+    EXPECT_EQ(NewLines().back(), "RELEASED sleeper=0");
 }
 
 }  // namespace
