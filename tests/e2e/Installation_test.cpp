@@ -16,15 +16,6 @@ const std::string kServiceKey = "SYSTEM\\CurrentControlSet\\Services\\Corvane";
 const std::string kAppIdKey = std::string("AppID\\") + kAppIdText;
 const std::string kAppIdExeKey = "AppID\\Kestrun.EXE";
 
-std::string GuidText(REFGUID guid) {
-    LPOLESTR text = nullptr;
-    StringFromCLSID(guid, &text);
-    char ansi[64] = "";
-    WideCharToMultiByte(CP_ACP, 0, text, -1, ansi, sizeof ansi, nullptr, nullptr);
-    CoTaskMemFree(text);
-    return ansi;
-}
-
 const std::string kTypeLibKey = "TypeLib\\" + GuidText(kTypeLibraryId);
 
 struct ServiceConfig {
