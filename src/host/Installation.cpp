@@ -64,7 +64,3 @@ void PrepareRegistry() {
                                                            EVENTLOG_INFORMATION_TYPE);
     }
 }
-
-// Installation arrives with the registration script engine.
-HRESULT RegisterHost(bool, bool) { return E_NOTIMPL; }
-HRESULT UnregisterHost(bool, bool) { return E_NOTIMPL; }

@@ -22,3 +22,18 @@ HRESULT RegisterHost(bool classes, bool service);
 // Removes by the two switches; returns 0 or the failure of CoInitialize.
 HRESULT UnregisterHost(bool classes, bool service);
 
+
+bool IsServiceInstalled();
+// Creates the service (own process, interactive, auto start, depends on RPCSS); an existing
+// service is left unchanged.
+bool CreateHostService();
+// Stops and deletes an installed service; true when none is installed afterwards.
+bool DeleteHostService();
+// Points the LocalServer32 of class keys that already exist at this executable.
+void ResetLocalServerKeys();
+HRESULT RegisterClasses();
+HRESULT UnregisterClasses();
+// The type library stored in this executable (or in a .tlb beside it) and the path it came from.
+HRESULT LoadOwnTypeLibrary(ITypeLib** library, std::wstring* path);
+HRESULT RegisterTypeLibrary();
+HRESULT UnregisterTypeLibrary();

@@ -3,6 +3,7 @@
 #include "config/RegistryKey.h"
 #include "host/Owners.h"
 
+#include <objbase.h>
 #include <tlhelp32.h>
 #include <cctype>
 #include <cstdio>
@@ -11,6 +12,15 @@
 #include <sstream>
 
 std::string BuildPath(const std::string& name) { return std::string(CORVANE_BUILD_DIR) + "\\" + name; }
+
+std::string GuidText(REFGUID guid) {
+    LPOLESTR text = nullptr;
+    if (FAILED(StringFromCLSID(guid, &text))) return {};
+    char ansi[64] = "";
+    WideCharToMultiByte(CP_ACP, 0, text, -1, ansi, sizeof ansi, nullptr, nullptr);
+    CoTaskMemFree(text);
+    return ansi;
+}
 
 DWORD RunAndWait(const std::string& commandLine, DWORD timeoutMs) {
     STARTUPINFOA startup{};

@@ -9,6 +9,9 @@
 // A file of the build folder as Windows sees it (corvane.exe, the tools).
 std::string BuildPath(const std::string& name);
 
+// A GUID in braces, as the registry names keys after it.
+std::string GuidText(REFGUID guid);
+
 // Runs a command line, waits for it (bounded) and returns its exit code; ~0u on failure.
 DWORD RunAndWait(const std::string& commandLine, DWORD timeoutMs = 60000);
 

@@ -37,14 +37,7 @@ ErrorInfoRead TakeErrorInfo() {
     return read;
 }
 
-std::string ClassKey(REFCLSID clsid) {
-    LPOLESTR text = nullptr;
-    StringFromCLSID(clsid, &text);
-    char ansi[64] = "";
-    WideCharToMultiByte(CP_ACP, 0, text, -1, ansi, sizeof ansi, nullptr, nullptr);
-    CoTaskMemFree(text);
-    return std::string("CLSID\\") + ansi;
-}
+std::string ClassKey(REFCLSID clsid) { return "CLSID\\" + GuidText(clsid); }
 
 TEST(ReportComError, TextDescriptionWithoutRegisteredClassHasNoSource) {
     HRESULT result = ReportComError(kClsidLaunch, "Unable to start ActiveX server", 0, nullptr, kIidILaunch, 0,

@@ -424,14 +424,6 @@ TEST_F(RegistrarScriptTest, ForceRemoveAndDeleteUnregisterAsOrdinaryKeys) {
 
 // --- The program's own scripts -----------------------------------------------------------
 
-std::string GuidText(const GUID& guid) {
-    wchar_t wide[40];
-    StringFromGUID2(guid, wide, 40);
-    char text[40];
-    WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
-    return text;
-}
-
 TEST_F(RegistrarScriptTest, AppIdScriptLeavesTheAppIdKeyWhenRemoved) {
     const std::string guidKey = std::string("HKCR\\AppID\\") + kAppIdText;
     ASSERT_EQ(RunRegistrationScript(IDR_APPID_SCRIPT, true), S_OK);

@@ -1,0 +1,240 @@
+// Installing and removing the service, the AppID, the classes and the type library.
+#include "config/RegistryKey.h"
+#include "host/EventLog.h"
+#include "host/Installation.h"
+#include "host/Owners.h"
+#include "host/ServiceHost.h"
+#include "registrar/RegistrarScript.h"
+#include "Guids.h"
+#include "resource.h"
+
+#include <objbase.h>
+#include <oleauto.h>
+#include <vector>
+#include <wrl/client.h>
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+// After a stop request, how long "Install" waits for an old service to be gone.
+constexpr DWORD kServiceGoneTimeoutMs = 30000;
+
+std::string ClassKeyName(REFCLSID clsid) {
+    LPOLESTR text = nullptr;
+    if (FAILED(StringFromCLSID(clsid, &text))) return {};
+    int length = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string name(static_cast<std::size_t>(length > 0 ? length - 1 : 0), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text, -1, name.data(), length, nullptr, nullptr);
+    CoTaskMemFree(text);
+    return name;
+}
+
+LONG SetText(HKEY key, const char* name, const std::string& text) {
+    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>(text.size() + 1));
+}
+
+// Waits until the service is no longer known to the service manager (deleted and stopped).
+void WaitUntilServiceGone() {
+    for (DWORD waited = 0; waited < kServiceGoneTimeoutMs && IsServiceInstalled(); waited += 100) Sleep(100);
+}
+
+}  // namespace
+
+bool IsServiceInstalled() {
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager) return false;
+    ServiceHandle service(OpenServiceA(manager.get(), Host().serviceName.c_str(), SERVICE_QUERY_CONFIG));
+    return static_cast<bool>(service);
+}
+
+bool CreateHostService() {
+    if (IsServiceInstalled()) return true;
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager) {
+        LogEventText("Could not open Service Manager.");
+        return false;
+    }
+    // Quoted: unquoted, a path with a blank lets the service manager start another program.
+    const std::string binaryPath = "\"" + ExecutablePath() + "\"";
+    const std::string& name = Host().serviceName;
+    ServiceHandle service(CreateServiceA(manager.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
+                                         SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS, SERVICE_AUTO_START,
+                                         SERVICE_ERROR_NORMAL, binaryPath.c_str(), nullptr, nullptr, "RPCSS\0",
+                                         nullptr, nullptr));
+    if (!service) {
+        DWORD error = GetLastError();
+        LogEventText("Could not create Service.");
+        SetLastError(error);  // the caller reports the reason in its result
+        return false;
+    }
+    return true;
+}
+
+bool DeleteHostService() {
+    if (!IsServiceInstalled()) return true;
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager) {
+        LogEventText("Could not open Service Manager.");
+        return false;
+    }
+    ServiceHandle service(OpenServiceA(manager.get(), Host().serviceName.c_str(), SERVICE_STOP | DELETE));
+    if (!service) {
+        LogEventText("Could not open Service.");
+        return false;
+    }
+    SERVICE_STATUS status{};
+    (void)ControlService(service.get(), SERVICE_CONTROL_STOP, &status);  // a stopped service refuses; fine
+    if (!DeleteService(service.get())) {
+        LogEventText("Error while deleting Service.");
+        return false;
+    }
+    return true;
+}
+
+void ResetLocalServerKeys() {
+    RegistryKey classes;
+    if (classes.Open(HKEY_CLASSES_ROOT, "CLSID", KEY_ALL_ACCESS) != ERROR_SUCCESS) return;
+    const std::string path = ExecutablePath();
+    for (ClassEntry* entry = Host().classTable; entry && entry->clsid; ++entry) {
+        RegistryKey classKey;
+        if (classKey.Open(classes.get(), ClassKeyName(*entry->clsid).c_str(), KEY_ALL_ACCESS) != ERROR_SUCCESS)
+            continue;
+        RegDeleteValueA(classKey.get(), "AppID");
+        RegDeleteValueA(classKey.get(), "_LocalServer32");
+        RegistryKey server;
+        if (server.Create(classKey.get(), "LocalServer32", KEY_ALL_ACCESS) == ERROR_SUCCESS)
+            (void)SetText(server.get(), nullptr, path);
+    }
+}
+
+HRESULT RegisterClasses() {
+    for (ClassEntry* entry = Host().classTable; entry && entry->clsid; ++entry) {
+        if (!entry->updateRegistry) continue;
+        HRESULT result = entry->updateRegistry(true);
+        if (FAILED(result)) return result;
+    }
+    return RegisterTypeLibrary();
+}
+
+HRESULT UnregisterClasses() {
+    for (ClassEntry* entry = Host().classTable; entry && entry->clsid; ++entry)
+        if (entry->updateRegistry) (void)entry->updateRegistry(false);
+    (void)UnregisterTypeLibrary();
+    return S_OK;
+}
+
+HRESULT LoadOwnTypeLibrary(ITypeLib** library, std::wstring* path) {
+    *library = nullptr;
+    std::wstring file;
+    {
+        std::vector<wchar_t> buffer(MAX_PATH);
+        for (;;) {
+            DWORD length = GetModuleFileNameW(Host().typeLibraryInstance, buffer.data(),
+                                              static_cast<DWORD>(buffer.size()));
+            if (length == 0) return HRESULT_FROM_WIN32(GetLastError());
+            if (length < buffer.size()) {
+                file.assign(buffer.data(), length);
+                break;
+            }
+            buffer.resize(buffer.size() * 2);
+        }
+    }
+    HRESULT result = LoadTypeLib(file.c_str(), library);
+    if (FAILED(result)) {
+        std::size_t dot = file.rfind(L'.');
+        file = (dot == std::wstring::npos ? file : file.substr(0, dot)) + L".tlb";
+        result = LoadTypeLib(file.c_str(), library);
+        if (FAILED(result)) return result;
+    }
+    if (path) *path = file;
+    return S_OK;
+}
+
+HRESULT RegisterTypeLibrary() {
+    ComPtr<ITypeLib> library;
+    std::wstring path;
+    HRESULT result = LoadOwnTypeLibrary(&library, &path);
+    if (FAILED(result)) return result;
+    std::size_t separator = path.find_last_of(L"\\/:");
+    std::wstring helpDirectory = separator == std::wstring::npos ? std::wstring() : path.substr(0, separator + 1);
+    return RegisterTypeLib(library.Get(), path.data(), helpDirectory.data());
+}
+
+HRESULT UnregisterTypeLibrary() {
+    ComPtr<ITypeLib> library;
+    HRESULT result = LoadOwnTypeLibrary(&library, nullptr);
+    if (FAILED(result)) return result;
+    TLIBATTR* attributes = nullptr;
+    if (FAILED(library->GetLibAttr(&attributes))) return result;
+    using UnRegisterFunction = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
+    if (HMODULE automation = LoadLibraryA("oleaut32.dll")) {
+        // An automation library without the function leaves the library registered, silently.
+        if (auto unregister = reinterpret_cast<UnRegisterFunction>(GetProcAddress(automation, "UnRegisterTypeLib")))
+            (void)unregister(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
+                             attributes->syskind);
+        FreeLibrary(automation);
+    }
+    library->ReleaseTLibAttr(attributes);
+    return result;
+}
+
+HRESULT RegisterHost(bool classes, bool service) {
+    HRESULT result = CoInitialize(nullptr);
+    if (FAILED(result)) return result;
+
+    // Any installed service goes first, whichever halves are installed. Its stop is requested
+    // but it may take a moment to end; the new service is created once the old one is gone.
+    bool hadService = IsServiceInstalled();
+    (void)DeleteHostService();
+    if (hadService) WaitUntilServiceGone();
+    // A service still there now is marked for deletion (its process or a handle holds it):
+    // it would vanish later, so it does not count as installed.
+    bool serviceBlocked = hadService && IsServiceInstalled();
+
+    if (service) {
+        (void)RunRegistrationScript(IDR_APPID_SCRIPT, true);
+        RegistryKey appIdRoot;
+        LONG error = appIdRoot.Open(HKEY_CLASSES_ROOT, "AppID", KEY_WRITE);
+        if (error != ERROR_SUCCESS) {
+            CoUninitialize();
+            return static_cast<HRESULT>(error);
+        }
+        RegistryKey appId;
+        error = appId.Open(appIdRoot.get(), kAppIdText, KEY_WRITE);
+        if (error != ERROR_SUCCESS) {
+            CoUninitialize();
+            return static_cast<HRESULT>(error);
+        }
+        RegDeleteValueA(appId.get(), kLocalServiceValue);
+        (void)SetText(appId.get(), kLocalServiceValue, "Kestrun");
+        (void)SetText(appId.get(), kServiceParametersValue, "-Install");
+        // A failed creation is in the event log, and reaches the exit code.
+        if (serviceBlocked) {
+            LogEventText("Could not create Service.");
+            result = HRESULT_FROM_WIN32(ERROR_SERVICE_MARKED_FOR_DELETE);
+        } else if (!CreateHostService() && SUCCEEDED(result)) {
+            result = HRESULT_FROM_WIN32(GetLastError());
+        }
+    }
+    if (classes) {
+        ResetLocalServerKeys();
+        HRESULT registered = RegisterClasses();
+        if (FAILED(registered) || SUCCEEDED(result)) result = registered;
+    }
+    CoUninitialize();
+    return result;
+}
+
+HRESULT UnregisterHost(bool classes, bool service) {
+    HRESULT result = CoInitialize(nullptr);
+    if (FAILED(result)) return result;
+    if (service) {
+        (void)RunRegistrationScript(IDR_APPID_SCRIPT, false);
+        (void)DeleteHostService();
+    }
+    if (classes) (void)UnregisterClasses();
+    CoUninitialize();
+    return S_OK;
+}

@@ -1,0 +1,211 @@
+// The six install and remove options of corvane.exe, each checked against what it must leave
+// behind: the service in the service manager, the AppID, the class keys, the type library.
+#include "host/Owners.h"
+#include "support/SleeperReports.h"
+#include "support/TestSupport.h"
+#include "Guids.h"
+
+#include <gtest/gtest.h>
+#include <objbase.h>
+#include <vector>
+
+namespace {
+
+const std::string kService = "Corvane";
+const std::string kServiceKey = "SYSTEM\\CurrentControlSet\\Services\\Corvane";
+const std::string kAppIdKey = std::string("AppID\\") + kAppIdText;
+const std::string kAppIdExeKey = "AppID\\Kestrun.EXE";
+
+const std::string kTypeLibKey = "TypeLib\\" + GuidText(kTypeLibraryId);
+
+struct ServiceConfig {
+    bool exists = false;
+    DWORD type = 0;
+    DWORD startType = 0;
+    DWORD errorControl = 0;
+    std::string binaryPath;
+    std::string displayName;
+    std::string account;
+};
+
+ServiceConfig QueryConfig(const std::string& name) {
+    ServiceConfig config;
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ServiceHandle service(manager ? OpenServiceA(manager.get(), name.c_str(), SERVICE_QUERY_CONFIG) : nullptr);
+    if (!service) return config;
+    DWORD needed = 0;
+    QueryServiceConfigA(service.get(), nullptr, 0, &needed);
+    std::vector<BYTE> buffer(needed);
+    auto* raw = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+    if (!QueryServiceConfigA(service.get(), raw, needed, &needed)) return config;
+    config.exists = true;
+    config.type = raw->dwServiceType;
+    config.startType = raw->dwStartType;
+    config.errorControl = raw->dwErrorControl;
+    config.binaryPath = raw->lpBinaryPathName ? raw->lpBinaryPathName : "";
+    config.displayName = raw->lpDisplayName ? raw->lpDisplayName : "";
+    config.account = raw->lpServiceStartName ? raw->lpServiceStartName : "";
+    return config;
+}
+
+class Installation : public testing::Test {
+protected:
+    void SetUp() override { RemoveEverything(); }
+    void TearDown() override { RemoveEverything(); }
+
+    static void RemoveEverything() {
+        StopAndDeleteService(kService);
+        Eventually([] { return QueryServiceState(kService) == 0; });
+        KillProcessesNamed("sleeper.exe");
+        DeleteKeyTree(HKEY_CLASSES_ROOT, kAppIdKey);
+        DeleteKeyTree(HKEY_CLASSES_ROOT, kAppIdExeKey);
+        DeleteKeyTree(HKEY_CLASSES_ROOT, kTypeLibKey);
+        for (const char* progId : {"Launcher.Launch.1", "Launcher.Launch", "Launcher.Module.1", "Launcher.Module"})
+            DeleteKeyTree(HKEY_CLASSES_ROOT, progId);
+        DeleteKeyTree(HKEY_CLASSES_ROOT, "CLSID\\" + GuidText(kClsidLaunch));
+        DeleteKeyTree(HKEY_CLASSES_ROOT, "CLSID\\" + GuidText(kClsidModule));
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, kServiceKey);
+    }
+
+    static DWORD Run(const std::string& option) {
+        return RunAndWait("\"" + BuildPath("corvane.exe") + "\" " + option);
+    }
+
+    static void ExpectServiceInstalled() {
+        ServiceConfig config = QueryConfig(kService);
+        ASSERT_TRUE(config.exists);
+        EXPECT_EQ(config.type, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS));
+        EXPECT_EQ(config.startType, static_cast<DWORD>(SERVICE_AUTO_START));
+        EXPECT_EQ(config.errorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
+        EXPECT_EQ(config.displayName, kService);
+        EXPECT_EQ(config.binaryPath, "\"" + BuildPath("corvane.exe") + "\"");
+        // Wine's QueryServiceConfig leaves the dependencies out; the service manager keeps them
+        // in the service's key.
+        DWORD type = 0;
+        std::string dependencies = ReadString(HKEY_LOCAL_MACHINE, kServiceKey, "DependOnService", &type);
+        EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
+        EXPECT_EQ(dependencies, "RPCSS");
+        EXPECT_TRUE(config.account.empty() || lstrcmpiA(config.account.c_str(), "LocalSystem") == 0)
+            << config.account;
+    }
+    static void ExpectAppIdRegistered() {
+        EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kAppIdKey, nullptr), "Kestrun");
+        EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kAppIdKey, "LocalService"), "Kestrun");
+        EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kAppIdKey, "ServiceParameters"), "-Install");
+        EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kAppIdExeKey, "AppID"), kAppIdText);
+    }
+    static bool TypeLibraryRegistered() { return KeyExists(HKEY_CLASSES_ROOT, kTypeLibKey + "\\1.0"); }
+};
+
+TEST_F(Installation, InstallThenRemove) {
+    ASSERT_EQ(Run("-Install"), 0u);
+    ExpectServiceInstalled();
+    ExpectAppIdRegistered();
+    EXPECT_TRUE(TypeLibraryRegistered());
+    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kTypeLibKey + "\\1.0", nullptr), "Corvane 1.0");
+    // Installation alone prepares no configuration: the first run does.
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kServiceKey + "\\Parameters"));
+
+    ASSERT_EQ(Run("-Remove"), 0u);
+    EXPECT_TRUE(Eventually([] { return !QueryConfig(kService).exists; }));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kAppIdKey));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kAppIdExeKey));
+    EXPECT_FALSE(TypeLibraryRegistered());
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "AppID"));
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "CLSID"));
+}
+
+TEST_F(Installation, OptionsIgnoreCaseAndTakeEitherSeparator) {
+    ASSERT_EQ(Run("-install"), 0u);
+    EXPECT_TRUE(QueryConfig(kService).exists);
+    ASSERT_EQ(Run("/REMOVE"), 0u);
+    EXPECT_TRUE(Eventually([] { return !QueryConfig(kService).exists; }));
+    ASSERT_EQ(Run("/INSTALL"), 0u);
+    EXPECT_TRUE(QueryConfig(kService).exists);
+}
+
+TEST_F(Installation, ServiceHalfOnly) {
+    ASSERT_EQ(Run("-InstallService"), 0u);
+    ExpectServiceInstalled();
+    ExpectAppIdRegistered();
+    EXPECT_FALSE(TypeLibraryRegistered());
+
+    ASSERT_EQ(Run("-RemoveService"), 0u);
+    EXPECT_TRUE(Eventually([] { return !QueryConfig(kService).exists; }));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kAppIdKey));
+}
+
+TEST_F(Installation, ComServerHalfOnly) {
+    ASSERT_EQ(Run("-InstallService"), 0u);
+    // The COM half removes an installed service first and leaves the AppID alone.
+    ASSERT_EQ(Run("-InstallCOMServer"), 0u);
+    EXPECT_TRUE(Eventually([] { return !QueryConfig(kService).exists; }));
+    EXPECT_TRUE(TypeLibraryRegistered());
+    ExpectAppIdRegistered();
+
+    ASSERT_EQ(Run("-RemoveCOMServer"), 0u);
+    EXPECT_FALSE(TypeLibraryRegistered());
+    ExpectAppIdRegistered();
+}
+
+TEST_F(Installation, ComServerThenServiceKeepsTheClassHalf) {
+    ASSERT_EQ(Run("-InstallCOMServer"), 0u);
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kAppIdKey));
+    ASSERT_EQ(Run("-InstallService"), 0u);
+    EXPECT_TRUE(TypeLibraryRegistered());
+    ExpectServiceInstalled();
+    ExpectAppIdRegistered();
+}
+
+TEST_F(Installation, InstalledServiceStartsWithNetStartAndLaunches) {
+    ASSERT_EQ(Run("-Install"), 0u);
+    ReportDirectory reports("install-net-start");
+    const std::string app = kServiceKey + "\\Parameters\\Modules\\Sleeper";
+    WriteString(HKEY_LOCAL_MACHINE, app, "ExePath", BuildPath("sleeper.exe"));
+    WriteString(HKEY_LOCAL_MACHINE, app, "CmdLineArgs", "--report " + reports.path());
+    WriteDword(HKEY_LOCAL_MACHINE, app, "Instances", 2);
+    WriteDword(HKEY_LOCAL_MACHINE, app, "Attrib", 1);
+    WriteDword(HKEY_LOCAL_MACHINE, kServiceKey + "\\Parameters", "TerminateOnStop", 1);
+
+    EXPECT_EQ(RunAndWait("net start Corvane"), 0u);
+    EXPECT_TRUE(WaitForServiceState(kService, SERVICE_RUNNING));
+    EXPECT_TRUE(Eventually([&] { return reports.Count() == 2; }));
+    EXPECT_EQ(ProcessIdsNamed("sleeper.exe").size(), 2u);
+
+    ASSERT_TRUE(ControlServiceNamed(kService, SERVICE_CONTROL_STOP));
+    EXPECT_TRUE(WaitForServiceState(kService, SERVICE_STOPPED));
+    EXPECT_TRUE(Eventually([] { return ProcessIdsNamed("sleeper.exe").empty(); }));
+}
+
+TEST_F(Installation, InstallOverARunningServiceEndsWithTheNewServiceInstalled) {
+    ASSERT_EQ(Run("-Install"), 0u);
+    ASSERT_TRUE(StartServiceNamed(kService));
+    ASSERT_TRUE(WaitForServiceState(kService, SERVICE_RUNNING));
+
+    EXPECT_EQ(Run("-Install"), 0u);
+    ExpectServiceInstalled();
+    // The old service was stopped and deleted; the new one has not been started.
+    EXPECT_EQ(QueryServiceState(kService), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_TRUE(Eventually([] { return ProcessIdsNamed("corvane.exe").empty(); }));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Installation, AServiceThatCannotGoMakesInstallFail) {
+    ASSERT_EQ(Run("-Install"), 0u);
+    // An open handle keeps a service marked for deletion in the service manager.
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ServiceHandle held(OpenServiceA(manager.get(), kService.c_str(), SERVICE_QUERY_STATUS));
+    ASSERT_TRUE(held);
+    DWORD code = Run("-Install");
+    // The old service could not go within the bounded wait: no new one was created, and the
+    // exit code says so instead of reporting success.
+    EXPECT_EQ(code, static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_SERVICE_MARKED_FOR_DELETE)));
+    held.reset();
+    // Once the last handle goes, the marked service is deleted.
+    EXPECT_TRUE(Eventually([] { return !QueryConfig(kService).exists; }));
+}
+
+}  // namespace
