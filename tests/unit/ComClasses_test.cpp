@@ -23,12 +23,6 @@ const GUID kOtherIid = {0x1f0e5c3a, 0x2b4d, 0x4e6f, {0x80, 0x91, 0xa2, 0xb3, 0xc
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
-std::string GuidText(const GUID& guid) {
-    wchar_t text[64];
-    StringFromGUID2(guid, text, 64);
-    return ToAnsi(text);
-}
-
 // "description (source)" of the thread's error info, if its GUID is interfaceId.
 std::string TakeError(const IID& interfaceId) {
     ComPtr<IErrorInfo> info;
