@@ -208,7 +208,8 @@ HRESULT RegisterHost(bool classes, bool service) {
             return static_cast<HRESULT>(error);
         }
         RegDeleteValueA(appId.get(), kLocalServiceValue);
-        (void)SetText(appId.get(), kLocalServiceValue, "Kestrun");
+        // COM starts the service named here to serve the classes, so it names this service.
+        (void)SetText(appId.get(), kLocalServiceValue, Host().serviceName);
         (void)SetText(appId.get(), kServiceParametersValue, "-Install");
         // A failed creation is in the event log, and reaches the exit code.
         if (serviceBlocked) {

@@ -28,6 +28,13 @@ void ServiceHost::InitHost(ClassEntry* table, HINSTANCE module, UINT serviceName
     for (ClassEntry* entry = classTable; entry && entry->clsid; ++entry)
         if (entry->startEndHook) entry->startEndHook(true);
 
+    // Until a message loop starts elsewhere, the last release of a plain COM server ends the
+    // loop of this thread: its queue exists from now on, so a quit posted before the loop
+    // starts is not lost.
+    MSG message;
+    PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    messageThreadId = GetCurrentThreadId();
+
     if (typeLibrary) typeLibraryId = *typeLibrary;
     isService = true;
 

@@ -90,9 +90,37 @@ protected:
     }
     static void ExpectAppIdRegistered() {
         EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kAppIdKey, nullptr), "Kestrun");
-        EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kAppIdKey, "LocalService"), "Kestrun");
+        // The service's own name: COM starts that service to serve the classes.
+        EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kAppIdKey, "LocalService"), kService);
         EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kAppIdKey, "ServiceParameters"), "-Install");
         EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kAppIdExeKey, "AppID"), kAppIdText);
+    }
+    static void ExpectClassesRegistered(bool registered) {
+        char shortPath[MAX_PATH] = "";
+        GetShortPathNameA(BuildPath("corvane.exe").c_str(), shortPath, sizeof shortPath);
+        struct Class {
+            const GUID& clsid;
+            std::string name;
+        } classes[] = {{kClsidLaunch, "Launch"}, {kClsidModule, "Module"}};
+        for (const Class& c : classes) {
+            const std::string clsid = GuidText(c.clsid);
+            const std::string key = "CLSID\\" + clsid;
+            const std::string progId = "Launcher." + c.name;
+            if (!registered) {
+                EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key)) << key;
+                EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, progId)) << progId;
+                EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, progId + ".1")) << progId;
+                continue;
+            }
+            EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, progId + ".1", nullptr), c.name + " Class");
+            EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, progId + ".1\\CLSID", nullptr), clsid);
+            EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, progId + "\\CLSID", nullptr), clsid);
+            EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, key, nullptr), c.name + " Class");
+            EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, key + "\\ProgID", nullptr), progId + ".1");
+            EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, key + "\\VersionIndependentProgID", nullptr), progId);
+            EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, key, "AppID"), kAppIdText);
+            EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, key + "\\LocalServer32", nullptr), shortPath);
+        }
     }
     static bool TypeLibraryRegistered() { return KeyExists(HKEY_CLASSES_ROOT, kTypeLibKey + "\\1.0"); }
 };
@@ -103,6 +131,7 @@ TEST_F(Installation, InstallThenRemove) {
     ExpectAppIdRegistered();
     EXPECT_TRUE(TypeLibraryRegistered());
     EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kTypeLibKey + "\\1.0", nullptr), "Corvane 1.0");
+    ExpectClassesRegistered(true);
     // Installation alone prepares no configuration: the first run does.
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kServiceKey + "\\Parameters"));
 
@@ -111,6 +140,7 @@ TEST_F(Installation, InstallThenRemove) {
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kAppIdKey));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kAppIdExeKey));
     EXPECT_FALSE(TypeLibraryRegistered());
+    ExpectClassesRegistered(false);
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "AppID"));
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "CLSID"));
 }
@@ -129,6 +159,7 @@ TEST_F(Installation, ServiceHalfOnly) {
     ExpectServiceInstalled();
     ExpectAppIdRegistered();
     EXPECT_FALSE(TypeLibraryRegistered());
+    ExpectClassesRegistered(false);
 
     ASSERT_EQ(Run("-RemoveService"), 0u);
     EXPECT_TRUE(Eventually([] { return !QueryConfig(kService).exists; }));
@@ -141,10 +172,12 @@ TEST_F(Installation, ComServerHalfOnly) {
     ASSERT_EQ(Run("-InstallCOMServer"), 0u);
     EXPECT_TRUE(Eventually([] { return !QueryConfig(kService).exists; }));
     EXPECT_TRUE(TypeLibraryRegistered());
+    ExpectClassesRegistered(true);
     ExpectAppIdRegistered();
 
     ASSERT_EQ(Run("-RemoveCOMServer"), 0u);
     EXPECT_FALSE(TypeLibraryRegistered());
+    ExpectClassesRegistered(false);
     ExpectAppIdRegistered();
 }
 
@@ -153,6 +186,7 @@ TEST_F(Installation, ComServerThenServiceKeepsTheClassHalf) {
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kAppIdKey));
     ASSERT_EQ(Run("-InstallService"), 0u);
     EXPECT_TRUE(TypeLibraryRegistered());
+    ExpectClassesRegistered(true);
     ExpectServiceInstalled();
     ExpectAppIdRegistered();
 }
@@ -175,6 +209,28 @@ TEST_F(Installation, InstalledServiceStartsWithNetStartAndLaunches) {
     ASSERT_TRUE(ControlServiceNamed(kService, SERVICE_CONTROL_STOP));
     EXPECT_TRUE(WaitForServiceState(kService, SERVICE_STOPPED));
     EXPECT_TRUE(Eventually([] { return ProcessIdsNamed("sleeper.exe").empty(); }));
+}
+
+TEST_F(Installation, ClassesAreServedByTheInstalledService) {
+    ASSERT_EQ(Run("-Install"), 0u);
+    for (const wchar_t* progId : {L"Launcher.Launch", L"Launcher.Module.1"}) {
+        CLSID clsid{};
+        ASSERT_EQ(CLSIDFromProgID(progId, &clsid), S_OK);
+        IUnknown* object = nullptr;
+        // The AppID names a local service: COM starts the service to serve the class.
+        ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown,
+                                   reinterpret_cast<void**>(&object)),
+                  S_OK);
+        EXPECT_EQ(QueryServiceState(kService), static_cast<DWORD>(SERVICE_RUNNING));
+        IDispatch* dispatch = nullptr;
+        EXPECT_EQ(object->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
+        if (dispatch) dispatch->Release();
+        object->Release();
+    }
+    // The service does not end with its last object.
+    Sleep(500);
+    EXPECT_EQ(QueryServiceState(kService), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(ProcessIdsNamed("corvane.exe").size(), 1u);
 }
 
 TEST_F(Installation, InstallOverARunningServiceEndsWithTheNewServiceInstalled) {
