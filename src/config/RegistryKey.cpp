@@ -66,6 +66,15 @@ LONG RegistryKey::DeleteTree(const char* name) {
     return RegDeleteKeyA(key_, name);
 }
 
+LONG SetTextValue(HKEY key, const char* name, const std::string& text) {
+    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>(text.size() + 1));
+}
+
+LONG SetDwordValue(HKEY key, const char* name, DWORD value) {
+    return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+}
+
 DWORD CountApplications() {
     RegistryKey modules;
     if (modules.Open(HKEY_LOCAL_MACHINE, Host().modulesKeyPath.c_str(), KEY_READ) != ERROR_SUCCESS) return 0;

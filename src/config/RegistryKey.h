@@ -33,6 +33,10 @@ private:
     HKEY key_ = nullptr;
 };
 
+// Writes a REG_SZ value with its terminating zero counted / a REG_DWORD value.
+LONG SetTextValue(HKEY key, const char* name, const std::string& text);
+LONG SetDwordValue(HKEY key, const char* name, DWORD value);
+
 // Number of subkeys of the Modules key; 0 when it cannot be opened or queried.
 DWORD CountApplications();
 // Name of the subkey at index of an open Modules key; false past the end or on failure.

@@ -30,11 +30,6 @@ std::string ClassKeyName(REFCLSID clsid) {
     return name;
 }
 
-LONG SetText(HKEY key, const char* name, const std::string& text) {
-    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                          static_cast<DWORD>(text.size() + 1));
-}
-
 // Waits until the service is no longer known to the service manager (deleted and stopped).
 void WaitUntilServiceGone() {
     for (DWORD waited = 0; waited < kServiceGoneTimeoutMs && IsServiceInstalled(); waited += 100) Sleep(100);
@@ -105,7 +100,7 @@ void ResetLocalServerKeys() {
         RegDeleteValueA(classKey.get(), "_LocalServer32");
         RegistryKey server;
         if (server.Create(classKey.get(), "LocalServer32", KEY_ALL_ACCESS) == ERROR_SUCCESS)
-            (void)SetText(server.get(), nullptr, path);
+            (void)SetTextValue(server.get(), nullptr, path);
     }
 }
 
@@ -209,8 +204,8 @@ HRESULT RegisterHost(bool classes, bool service) {
         }
         RegDeleteValueA(appId.get(), kLocalServiceValue);
         // COM starts the service named here to serve the classes, so it names this service.
-        (void)SetText(appId.get(), kLocalServiceValue, Host().serviceName);
-        (void)SetText(appId.get(), kServiceParametersValue, "-Install");
+        (void)SetTextValue(appId.get(), kLocalServiceValue, Host().serviceName);
+        (void)SetTextValue(appId.get(), kServiceParametersValue, "-Install");
         // A failed creation is in the event log, and reaches the exit code.
         if (serviceBlocked) {
             LogEventText("Could not create Service.");

@@ -6,9 +6,7 @@
 
 #include <vector>
 
-namespace {
-
-std::string ModulePath(HMODULE module) {
+std::string ModuleFileName(HMODULE module) {
     std::vector<char> buffer(MAX_PATH);
     for (;;) {
         DWORD length = GetModuleFileNameA(module, buffer.data(), static_cast<DWORD>(buffer.size()));
@@ -18,18 +16,7 @@ std::string ModulePath(HMODULE module) {
     }
 }
 
-LONG SetText(HKEY key, const char* name, const std::string& text) {
-    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                          static_cast<DWORD>(text.size() + 1));
-}
-
-LONG SetDword(HKEY key, const char* name, DWORD value) {
-    return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-}
-
-}  // namespace
-
-std::string ExecutablePath() { return ModulePath(nullptr); }
+std::string ExecutablePath() { return ModuleFileName(nullptr); }
 
 void PrepareRegistry() {
     ServiceHost& host = Host();
@@ -43,7 +30,7 @@ void PrepareRegistry() {
                 DWORD size = sizeof value;
                 if (RegQueryValueExA(parameters.get(), setting.valueName, nullptr, nullptr,
                                      reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS)
-                    (void)SetDword(parameters.get(), setting.valueName, setting.defaultValue);
+                    (void)SetDwordValue(parameters.get(), setting.valueName, setting.defaultValue);
             }
         }
     }
@@ -59,8 +46,8 @@ void PrepareRegistry() {
     RegistryKey source;
     std::string sourcePath = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + host.serviceName;
     if (source.Create(HKEY_LOCAL_MACHINE, sourcePath.c_str(), KEY_ALL_ACCESS) == ERROR_SUCCESS) {
-        (void)SetText(source.get(), "EventMessageFile", ExecutablePath());
-        (void)SetDword(source.get(), "TypesSupported", EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE |
+        (void)SetTextValue(source.get(), "EventMessageFile", ExecutablePath());
+        (void)SetDwordValue(source.get(), "TypesSupported", EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE |
                                                            EVENTLOG_INFORMATION_TYPE);
     }
 }

@@ -13,7 +13,9 @@ inline constexpr char kServiceParametersValue[] = "ServiceParameters";
 // key, and stores the two key paths in the ServiceHost. Reports nothing.
 void PrepareRegistry();
 
-// The executable's full path (GetModuleFileNameA of the process), held whole.
+// The full path of a module's file (GetModuleFileNameA), held whole; empty on failure.
+std::string ModuleFileName(HMODULE module);
+// The executable's full path.
 std::string ExecutablePath();
 
 // Installs: any installed service is stopped and deleted first; then, by the two switches,

@@ -2,6 +2,7 @@
 
 #include "config/RegistryKey.h"
 #include "host/Owners.h"
+#include "host/Installation.h"
 #include "host/ServiceHost.h"
 #include "registrar/ScriptExpander.h"
 #include "registrar/ScriptTokenizer.h"
@@ -374,16 +375,6 @@ private:
     ScriptTokenizer tokens_;
     std::string token_;
 };
-
-std::string ModuleFileName(HMODULE module) {
-    std::vector<char> buffer(MAX_PATH);
-    for (;;) {
-        DWORD length = GetModuleFileNameA(module, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) return {};
-        if (length < buffer.size()) return std::string(buffer.data(), length);
-        buffer.resize(buffer.size() * 2);
-    }
-}
 
 std::string ShortPath(const std::string& path) {
     DWORD size = GetShortPathNameA(path.c_str(), nullptr, 0);

@@ -2,6 +2,7 @@
 // the recording server, created by the running service, their configured methods called, and
 // their references released by a stop before any program is terminated.
 #include "support/TestServer.h"
+#include "support/ProductKeys.h"
 #include "support/TestSupport.h"
 #include "Guids.h"
 
@@ -10,12 +11,6 @@
 
 namespace {
 
-const std::string kService = "Corvane";
-const std::string kServiceKey = "SYSTEM\\CurrentControlSet\\Services\\Corvane";
-const std::string kParameters = kServiceKey + "\\Parameters";
-const std::string kModules = kParameters + "\\Modules";
-const std::string kEventSource = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Corvane";
-const std::string kAppIdKey = std::string("AppID\\") + kAppIdText;
 const char kSleeperEvent[] = "CorvaneTestSleeper";
 
 bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }

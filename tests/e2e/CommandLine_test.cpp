@@ -1,6 +1,7 @@
 // The command line of corvane.exe: which words match an option, the help box, the run road's
 // exit code without registration.
 #include "host/EntryPoint.h"
+#include "support/ProductKeys.h"
 #include "support/TestSupport.h"
 #include "Guids.h"
 
@@ -8,8 +9,6 @@
 
 namespace {
 
-const std::string kAppIdKey = std::string("AppID\\") + kAppIdText;
-const std::string kServiceKey = "SYSTEM\\CurrentControlSet\\Services\\Corvane";
 
 class CommandLine : public testing::Test {
 protected:

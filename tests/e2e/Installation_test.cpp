@@ -2,6 +2,7 @@
 // behind: the service in the service manager, the AppID, the class keys, the type library.
 #include "host/Owners.h"
 #include "support/SleeperReports.h"
+#include "support/ProductKeys.h"
 #include "support/TestSupport.h"
 #include "Guids.h"
 
@@ -11,9 +12,6 @@
 
 namespace {
 
-const std::string kService = "Corvane";
-const std::string kServiceKey = "SYSTEM\\CurrentControlSet\\Services\\Corvane";
-const std::string kAppIdKey = std::string("AppID\\") + kAppIdText;
 const std::string kAppIdExeKey = "AppID\\Kestrun.EXE";
 
 const std::string kTypeLibKey = "TypeLib\\" + GuidText(kTypeLibraryId);

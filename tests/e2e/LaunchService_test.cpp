@@ -2,6 +2,7 @@
 // continue do to it, watched through the service manager and the list of processes.
 #include "host/Owners.h"
 #include "support/SleeperReports.h"
+#include "support/ProductKeys.h"
 #include "support/TestSupport.h"
 #include "Guids.h"
 
@@ -11,12 +12,6 @@
 
 namespace {
 
-const std::string kService = "Corvane";
-const std::string kServiceKey = "SYSTEM\\CurrentControlSet\\Services\\Corvane";
-const std::string kParameters = kServiceKey + "\\Parameters";
-const std::string kModules = kParameters + "\\Modules";
-const std::string kEventSource = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Corvane";
-const std::string kAppIdKey = std::string("AppID\\") + kAppIdText;
 
 std::size_t Running(const std::string& exe) { return ProcessIdsNamed(exe).size(); }
 

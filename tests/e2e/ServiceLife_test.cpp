@@ -1,5 +1,6 @@
 // corvane.exe as a real service under the service control manager: its states and the
 // life events it reports.
+#include "support/ProductKeys.h"
 #include "support/TestSupport.h"
 #include "Guids.h"
 
@@ -7,8 +8,6 @@
 
 namespace {
 
-const std::string kService = "Corvane";
-const std::string kAppIdKey = std::string("AppID\\") + kAppIdText;
 
 class ServiceLife : public testing::Test {
 protected:
