@@ -176,11 +176,13 @@ TEST_F(LaunchServiceTest, AStopDuringALongPassLeavesNoSurvivor) {
     const DWORD many = 200;
     AddApplication("Many", many, sleeper, ReportArgs("many"));
     SetSetting("TerminateOnStop", 1);
-    for (int round = 0; round < 3; ++round) {
+    // Stop at different moments of the pass, round after round.
+    for (int round = 0; round < 10; ++round) {
         SCOPED_TRACE(round);
         reports.Clear();
         Start();
-        ASSERT_TRUE(Eventually([] { return Running("sleeper.exe") >= 3; }));
+        const std::size_t stopAfter = 1 + static_cast<std::size_t>(round % 5) * 2;
+        ASSERT_TRUE(Eventually([&] { return Running("sleeper.exe") >= stopAfter; }));
         Stop();
         // The service process has ended: whatever it started and did not end survives now.
         EXPECT_TRUE(Eventually([] { return Running("sleeper.exe") == 0; }, 10000))
