@@ -48,7 +48,9 @@ bool CreateHostService() {
     if (IsServiceInstalled()) return true;
     ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager) {
+        DWORD error = GetLastError();
         LogEventText("Could not open Service Manager.");
+        SetLastError(error);  // the caller reports the reason in its result
         return false;
     }
     // Quoted: unquoted, a path with a blank lets the service manager start another program.
@@ -211,7 +213,8 @@ HRESULT RegisterHost(bool classes, bool service) {
             LogEventText("Could not create Service.");
             result = HRESULT_FROM_WIN32(ERROR_SERVICE_MARKED_FOR_DELETE);
         } else if (!CreateHostService() && SUCCEEDED(result)) {
-            result = HRESULT_FROM_WIN32(GetLastError());
+            DWORD error = GetLastError();
+            result = error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
         }
     }
     if (classes) {

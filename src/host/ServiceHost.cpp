@@ -12,6 +12,11 @@
 
 GUID typeLibraryId{};
 
+namespace {
+// How long the end of the service waits for a worker still inside a launch.
+constexpr DWORD kWorkerGraceMs = 30000;
+}  // namespace
+
 ServiceHost& Host() {
     static ServiceHost host;
     return host;
@@ -21,9 +26,14 @@ void ServiceHost::InitHost(ClassEntry* table, HINSTANCE module, UINT serviceName
     instance = resourceInstance = typeLibraryInstance = module;
     classTable = table;
     lockCount = 0;
-    InitializeCriticalSection(&typeInfoLock);
-    InitializeCriticalSection(&windowCreationLock);
-    InitializeCriticalSection(&classTableLock);
+    // Initialised once per process, however often the host is initialised.
+    static const bool locksReady = [this] {
+        InitializeCriticalSection(&typeInfoLock);
+        InitializeCriticalSection(&windowCreationLock);
+        InitializeCriticalSection(&classTableLock);
+        return true;
+    }();
+    (void)locksReady;
     windowCreationList = nullptr;
     for (ClassEntry* entry = classTable; entry && entry->clsid; ++entry)
         if (entry->startEndHook) entry->startEndHook(true);
@@ -115,7 +125,11 @@ void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
     host.status.dwCheckPoint = 0;
     host.status.dwWaitHint = 0;
 
-    UniqueHandle worker(CreateThread(nullptr, 0, &RunLaunchWorker, nullptr, 0, nullptr));
+    // The pass's ticket is taken here, before RUNNING can be reported: a stop or pause that
+    // comes before the worker runs still cancels its pass.
+    const LaunchTracker::Ticket ticket = Tracker().BeginPass();
+    UniqueHandle worker(CreateThread(nullptr, 0, &RunLaunchWorker,
+                                     reinterpret_cast<void*>(static_cast<UINT_PTR>(ticket)), 0, nullptr));
     if (!worker) {
         // Report the failure as stopped rather than leave the service start pending forever.
         DWORD error = GetLastError();
@@ -130,7 +144,9 @@ void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
 
     host.RunMessageLoop();
 
-    // The worker is not waited for: if it is still launching, it goes on until the process ends.
+    // The stop cancelled the worker's pass, which ends before its next launch; give it a
+    // bounded time to finish the launch in hand, so that the process does not end under it.
+    WaitForSingleObject(worker.get(), kWorkerGraceMs);
     worker.reset();
     if (host.mainWindow) {
         WinHelpA(host.mainWindow, host.helpFileName.c_str(), HELP_QUIT, 0);

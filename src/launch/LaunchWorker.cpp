@@ -100,13 +100,13 @@ bool LaunchServer(LaunchTracker::Ticket ticket, LaunchObject* launcher, AppCatal
 
 }  // namespace
 
-DWORD WINAPI RunLaunchWorker(void*) {
+DWORD WINAPI RunLaunchWorker(void* ticket) {
     if (!IsSettingOn(ServiceSetting::EnableLaunch)) return 0;
     AppCatalog catalog;
-    return LaunchAllApplications(&catalog);
+    return LaunchAllApplications(&catalog, static_cast<LaunchTracker::Ticket>(reinterpret_cast<UINT_PTR>(ticket)));
 }
 
-DWORD LaunchAllApplications(AppCatalog* catalog) {
+DWORD LaunchAllApplications(AppCatalog* catalog, LaunchTracker::Ticket ticket) {
     const DWORD count = CountApplications();
     if (count == 0) return 0;
 
@@ -117,8 +117,7 @@ DWORD LaunchAllApplications(AppCatalog* catalog) {
     ComPtr<LaunchObject> launcher;
     if (FAILED(NewInstance(launcher))) return 1;
 
-    LaunchTracker& tracker = Tracker();
-    const LaunchTracker::Ticket ticket = tracker.BeginPass();
+    if (ticket == 0) ticket = Tracker().BeginPass();
     const std::string& modulesPath = Host().modulesKeyPath;
     RegistryKey modules;
     // A Modules key that cannot be opened fails the first enumeration, which ends the pass.

@@ -198,6 +198,22 @@ TEST_F(LaunchPassTest, TerminatingDuringAPassLeavesNoSurvivor) {
     }
 }
 
+TEST_F(LaunchPassTest, AStopBeforeThePassRunsCancelsItAllTheSame) {
+    // The service takes the pass's ticket before it can report RUNNING; a stop that comes
+    // before the worker thread runs cancels the pass.
+    AddApplication("Early", 3, sleeper, ReportArgs("early"));
+    const LaunchTracker::Ticket ticket = Tracker().BeginPass();
+    TerminateAllApplications();
+    EXPECT_EQ(RunLaunchWorker(reinterpret_cast<void*>(static_cast<UINT_PTR>(ticket))), 1u);
+    EXPECT_EQ(Tracker().ProcessCount(), 0u);
+    EXPECT_EQ(reports.Count(), 0u);
+    EXPECT_TRUE(ProcessIdsNamed("sleeper.exe").empty());
+
+    // A pass of its own, as a continue runs it, launches.
+    EXPECT_EQ(RunLaunchWorker(nullptr), 1u);
+    EXPECT_EQ(Tracker().ProcessCount(), 3u);
+}
+
 TEST_F(LaunchPassTest, APauseThatKeepsApplicationsEndsThePassAndKeepsWhatRuns) {
     const DWORD many = 200;
     AddApplication("Many", many, sleeper, ReportArgs("many"));

@@ -132,9 +132,10 @@ TEST_F(TrackingTest, ATerminatingSweepWaitsForTheLaunchInFlight) {
         tracker.Cancel(true);
         swept = true;
     });
-    // While the launch is in flight the sweep has not finished: the process it is creating
-    // must be in the table, or be ended, before the service may stop.
-    Sleep(300);
+    // Once the sweep has cancelled the pass it must still wait while the launch is in flight:
+    // the process being created must be in the table, or be ended, before the service may stop.
+    ASSERT_TRUE(Eventually([&] { return tracker.IsCancelled(ticket); }));
+    Sleep(100);
     EXPECT_FALSE(swept);
     Started started = StartSleeper();
     ASSERT_TRUE(started.forTracker);
