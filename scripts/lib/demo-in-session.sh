@@ -56,21 +56,16 @@ for setting in TerminateOnPause RelaunchOnContinue TerminateOnStop; do
   run reg add "$params" /v $setting /t REG_DWORD /d 1 /f >/dev/null
 done
 
-say "Starting the service"
-run "$(win "$build/svcctl.exe")" start Corvane | sed 's/^/   /'
-settle; running; show_events
-
-say "Pausing the service (TerminateOnPause=1 ends the programs)"
-run "$(win "$build/svcctl.exe")" pause Corvane | sed 's/^/   /'
-settle; running; show_events
-
-say "Continuing the service (RelaunchOnContinue=1 starts a fresh set)"
-run "$(win "$build/svcctl.exe")" continue Corvane | sed 's/^/   /'
-settle; running; show_events
-
-say "Stopping the service (TerminateOnStop=1 ends the programs)"
-run "$(win "$build/svcctl.exe")" stop Corvane | sed 's/^/   /'
-settle; running; show_events
+# One control of the service, then what runs and what it reported.
+step() {
+  say "$1"
+  run "$(win "$build/svcctl.exe")" "$2" Corvane | sed 's/^/   /'
+  settle; running; show_events
+}
+step "Starting the service" start
+step "Pausing the service (TerminateOnPause=1 ends the programs)" pause
+step "Continuing the service (RelaunchOnContinue=1 starts a fresh set)" continue
+step "Stopping the service (TerminateOnStop=1 ends the programs)" stop
 
 say "Removing: corvane.exe -Remove"
 run "$exe" -Remove; echo "   exit code $?"

@@ -2,7 +2,7 @@
 // the recording server, created by the running service, their configured methods called, and
 // their references released by a stop before any program is terminated.
 #include "support/TestServer.h"
-#include "support/ProductKeys.h"
+#include "support/ServiceFixture.h"
 #include "support/TestSupport.h"
 #include "Guids.h"
 
@@ -22,25 +22,17 @@ bool SleeperRuns() {
     return true;
 }
 
-class ActiveXServiceTest : public testing::Test {
+class ActiveXServiceTest : public ProductServiceTest {
 protected:
     void SetUp() override {
         RemoveEverything();
-        ASSERT_TRUE(CreateDemandService(kService, BuildPath("corvane.exe")));
-        WriteString(HKEY_CLASSES_ROOT, kAppIdKey, "LocalService", kService);
-        WriteDword(HKEY_LOCAL_MACHINE, kParameters, "EnableLaunch", 1);
-        WriteDword(HKEY_LOCAL_MACHINE, kParameters, "EnableTrayIcon", 0);
-        WriteDword(HKEY_LOCAL_MACHINE, kParameters, "TerminateOnStop", 0);
+        CreateProductService();
     }
     void TearDown() override { RemoveEverything(); }
 
     void RemoveEverything() {
-        StopAndDeleteService(kService);
-        Eventually([] { return ProcessIdsNamed("corvane.exe").empty(); });
+        RemoveProductService();
         KillProcessesNamed("testserver.exe");
-        DeleteKeyTree(HKEY_LOCAL_MACHINE, kServiceKey);
-        DeleteKeyTree(HKEY_LOCAL_MACHINE, kEventSource);
-        DeleteKeyTree(HKEY_CLASSES_ROOT, kAppIdKey);
         DeleteFileA(touched_.c_str());
         RemoveDirectoryA(folder_.c_str());
     }
@@ -59,23 +51,6 @@ protected:
         WriteString(HKEY_LOCAL_MACHINE, key, "ParamOneType", parameter.empty() ? "" : "VT_VARIANT");
     }
 
-    static void AddProgram(const std::string& name, const std::string& exePath, const std::string& args) {
-        const std::string key = kModules + "\\" + name;
-        WriteDword(HKEY_LOCAL_MACHINE, key, "Instances", 1);
-        WriteDword(HKEY_LOCAL_MACHINE, key, "Attrib", SW_SHOWMINIMIZED);
-        WriteString(HKEY_LOCAL_MACHINE, key, "ExePath", exePath);
-        WriteString(HKEY_LOCAL_MACHINE, key, "CmdLineArgs", args);
-    }
-
-    void Start() {
-        ASSERT_TRUE(StartServiceNamed(kService));
-        ASSERT_TRUE(WaitForServiceState(kService, SERVICE_RUNNING));
-    }
-    void Stop() {
-        ASSERT_TRUE(ControlServiceNamed(kService, SERVICE_CONTROL_STOP));
-        ASSERT_TRUE(WaitForServiceState(kService, SERVICE_STOPPED));
-        ASSERT_TRUE(Eventually([] { return ProcessIdsNamed("corvane.exe").empty(); }));
-    }
 
     const std::string touched_ = BuildPath("activex-service-touched.txt");
     const std::string folder_ = BuildPath("activex-service-folder");
@@ -101,7 +76,7 @@ TEST_F(ActiveXServiceTest, StopReleasesEveryServerBeforeTerminatingPrograms) {
     TestServerRegistration recorder("activex-service-recorder.log");
     WriteDword(HKEY_LOCAL_MACHINE, kParameters, "TerminateOnStop", 1);
     AddServer("Recorder", kTestServerProgId, "Ping", "from the service");
-    AddProgram("Sleeper", BuildPath("testserver.exe"), "-sleep");
+    AddApplication("Sleeper", 1, BuildPath("testserver.exe"), "-sleep");
 
     Start();
     ASSERT_TRUE(Eventually([&] { return recorder.LogLines().size() >= 2; }));

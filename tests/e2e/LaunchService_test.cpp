@@ -2,7 +2,7 @@
 // continue do to it, watched through the service manager and the list of processes.
 #include "host/Owners.h"
 #include "support/SleeperReports.h"
-#include "support/ProductKeys.h"
+#include "support/ServiceFixture.h"
 #include "support/TestSupport.h"
 #include "Guids.h"
 
@@ -15,41 +15,20 @@ namespace {
 
 std::size_t Running(const std::string& exe) { return ProcessIdsNamed(exe).size(); }
 
-class LaunchServiceTest : public testing::Test {
+class LaunchServiceTest : public ProductServiceTest {
 protected:
     void SetUp() override {
         RemoveEverything();
-        ASSERT_TRUE(CreateDemandService(kService, BuildPath("corvane.exe")));
-        // The run road asks the AppID for this value; installation writes it.
-        WriteString(HKEY_CLASSES_ROOT, kAppIdKey, "LocalService", kService);
-        // Everything but launching off, as the first run would write it.
-        SetSetting("EnableLaunch", 1);
-        SetSetting("EnableTrayIcon", 0);
-        SetSetting("RelaunchOnContinue", 0);
-        SetSetting("TerminateOnPause", 0);
-        SetSetting("TerminateOnStop", 0);
+        CreateProductService();
     }
     void TearDown() override { RemoveEverything(); }
 
     void RemoveEverything() {
-        StopAndDeleteService(kService);
-        Eventually([] { return Running("corvane.exe") == 0; });
+        RemoveProductService();
         KillProcessesNamed("sleeper.exe");
-        DeleteKeyTree(HKEY_LOCAL_MACHINE, kServiceKey);
-        DeleteKeyTree(HKEY_LOCAL_MACHINE, kEventSource);
-        DeleteKeyTree(HKEY_CLASSES_ROOT, kAppIdKey);
         reports.Clear();
     }
 
-    void SetSetting(const char* name, DWORD value) { WriteDword(HKEY_LOCAL_MACHINE, kParameters, name, value); }
-    void AddApplication(const std::string& name, DWORD instances, const std::string& exePath,
-                        const std::string& args) {
-        const std::string key = kModules + "\\" + name;
-        WriteDword(HKEY_LOCAL_MACHINE, key, "Instances", instances);
-        WriteDword(HKEY_LOCAL_MACHINE, key, "Attrib", SW_SHOWMINIMIZED);
-        WriteString(HKEY_LOCAL_MACHINE, key, "ExePath", exePath);
-        WriteString(HKEY_LOCAL_MACHINE, key, "CmdLineArgs", args);
-    }
     std::string ReportArgs(const std::string& tag) { return "--report " + reports.path() + " --tag " + tag; }
     std::size_t ReportsTagged(const std::string& tag) {
         std::size_t count = 0;
@@ -62,22 +41,6 @@ protected:
         return {ids.begin(), ids.end()};
     }
 
-    // Starts the service and waits until it runs.
-    void Start() {
-        ASSERT_TRUE(StartServiceNamed(kService));
-        ASSERT_TRUE(WaitForServiceState(kService, SERVICE_RUNNING));
-    }
-    // Stops the service and waits until its process has ended, so that nothing of it can
-    // still act afterwards.
-    void Stop() {
-        ASSERT_TRUE(ControlServiceNamed(kService, SERVICE_CONTROL_STOP));
-        ASSERT_TRUE(WaitForServiceState(kService, SERVICE_STOPPED));
-        ASSERT_TRUE(Eventually([] { return Running("corvane.exe") == 0; }));
-    }
-    void Control(DWORD control, DWORD state) {
-        ASSERT_TRUE(ControlServiceNamed(kService, control));
-        ASSERT_TRUE(WaitForServiceState(kService, state));
-    }
 
     const std::string sleeper = BuildPath("sleeper.exe");
     ReportDirectory reports{"LaunchService"};
