@@ -149,6 +149,36 @@ HRESULT LoadOwnTypeLibrary(ITypeLib** library, std::wstring* path) {
     return S_OK;
 }
 
+namespace {
+
+// The library's version key below HKCR\TypeLib, as RegisterTypeLib names it ("{libid}\1.0").
+std::string TypeLibraryVersionKey(const TLIBATTR& attributes) {
+    char version[32];
+    wsprintfA(version, "%x.%x", attributes.wMajorVerNum, attributes.wMinorVerNum);
+    return "TypeLib\\" + ClassKeyName(attributes.guid) + "\\" + version;
+}
+
+// Wine's type-library marshaller looks a library up under the neutral locale only, so a
+// library filed under its own locale alone cannot marshal its dual interfaces across
+// processes there. The same file is therefore also named under locale 0; Windows finds the
+// library's own locale first either way.
+void RegisterUnderNeutralLocale(ITypeLib* library, const std::wstring& path) {
+    TLIBATTR* attributes = nullptr;
+    if (FAILED(library->GetLibAttr(&attributes))) return;
+    if (attributes->lcid != 0 && attributes->syskind == SYS_WIN64) {
+        int length = WideCharToMultiByte(CP_ACP, 0, path.c_str(), -1, nullptr, 0, nullptr, nullptr);
+        std::string ansiPath(static_cast<std::size_t>(length > 0 ? length - 1 : 0), '\0');
+        WideCharToMultiByte(CP_ACP, 0, path.c_str(), -1, ansiPath.data(), length, nullptr, nullptr);
+        RegistryKey neutral;
+        if (neutral.Create(HKEY_CLASSES_ROOT, (TypeLibraryVersionKey(*attributes) + "\\0\\win64").c_str(),
+                           KEY_WRITE) == ERROR_SUCCESS)
+            (void)SetTextValue(neutral.get(), nullptr, ansiPath);
+    }
+    library->ReleaseTLibAttr(attributes);
+}
+
+}  // namespace
+
 HRESULT RegisterTypeLibrary() {
     ComPtr<ITypeLib> library;
     std::wstring path;
@@ -156,7 +186,9 @@ HRESULT RegisterTypeLibrary() {
     if (FAILED(result)) return result;
     std::size_t separator = path.find_last_of(L"\\/:");
     std::wstring helpDirectory = separator == std::wstring::npos ? std::wstring() : path.substr(0, separator + 1);
-    return RegisterTypeLib(library.Get(), path.data(), helpDirectory.data());
+    result = RegisterTypeLib(library.Get(), path.data(), helpDirectory.data());
+    if (SUCCEEDED(result)) RegisterUnderNeutralLocale(library.Get(), path);
+    return result;
 }
 
 HRESULT UnregisterTypeLibrary() {
@@ -165,6 +197,14 @@ HRESULT UnregisterTypeLibrary() {
     if (FAILED(result)) return result;
     TLIBATTR* attributes = nullptr;
     if (FAILED(library->GetLibAttr(&attributes))) return result;
+    if (attributes->lcid != 0) {
+        // The neutral-locale name goes first, so that the version key is left empty for the
+        // system's unregistration to remove.
+        RegistryKey version;
+        if (version.Open(HKEY_CLASSES_ROOT, TypeLibraryVersionKey(*attributes).c_str(), KEY_ALL_ACCESS) ==
+            ERROR_SUCCESS)
+            (void)version.DeleteTree("0");
+    }
     using UnRegisterFunction = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
     if (HMODULE automation = LoadLibraryA("oleaut32.dll")) {
         // An automation library without the function leaves the library registered, silently.

@@ -135,6 +135,7 @@ TEST_F(Installation, InstallThenRemove) {
 
     ASSERT_EQ(Run("-Remove"), 0u);
     EXPECT_TRUE(Eventually([] { return !QueryConfig(kService).exists; }));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kTypeLibKey));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kAppIdKey));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kAppIdExeKey));
     EXPECT_FALSE(TypeLibraryRegistered());
@@ -211,7 +212,9 @@ TEST_F(Installation, InstalledServiceStartsWithNetStartAndLaunches) {
 
 TEST_F(Installation, ClassesAreServedByTheInstalledService) {
     ASSERT_EQ(Run("-Install"), 0u);
-    for (const wchar_t* progId : {L"Launcher.Launch", L"Launcher.Module.1"}) {
+    const std::pair<const wchar_t*, const IID*> classes[] = {{L"Launcher.Launch", &kIidILaunch},
+                                                            {L"Launcher.Module.1", &kIidIModule}};
+    for (const auto& [progId, ownIid] : classes) {
         CLSID clsid{};
         ASSERT_EQ(CLSIDFromProgID(progId, &clsid), S_OK);
         IUnknown* object = nullptr;
@@ -223,6 +226,13 @@ TEST_F(Installation, ClassesAreServedByTheInstalledService) {
         IDispatch* dispatch = nullptr;
         EXPECT_EQ(object->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
         if (dispatch) dispatch->Release();
+        // The installed type library lets COM marshal the class's own dual interface too.
+        IUnknown* dual = nullptr;
+        EXPECT_EQ(object->QueryInterface(*ownIid, reinterpret_cast<void**>(&dual)), S_OK);
+        if (dual) dual->Release();
+        IUnknown* other = reinterpret_cast<IUnknown*>(1);
+        EXPECT_EQ(object->QueryInterface(IID_IPersist, reinterpret_cast<void**>(&other)), E_NOINTERFACE);
+        EXPECT_EQ(other, nullptr);
         object->Release();
     }
     // The service does not end with its last object.
