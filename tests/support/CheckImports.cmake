@@ -1,0 +1,22 @@
+cmake_minimum_required(VERSION 3.20)
+# Fails when the executable EXE imports a DLL that a bare Windows machine does not have:
+# the program is linked statically and may depend on system DLLs only.
+execute_process(COMMAND x86_64-w64-mingw32-objdump -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "objdump could not read ${EXE}")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+if(NOT imports)
+  message(FATAL_ERROR "no imports found in ${EXE}")
+endif()
+set(system advapi32.dll kernel32.dll msvcrt.dll ole32.dll oleaut32.dll user32.dll shell32.dll comdlg32.dll
+    gdi32.dll)
+foreach(line ${imports})
+  string(REPLACE "DLL Name: " "" dll "${line}")
+  string(STRIP "${dll}" dll)
+  string(TOLOWER "${dll}" dll)
+  if(NOT dll IN_LIST system)
+    message(FATAL_ERROR "${EXE} imports ${dll}, which is not a Windows system DLL")
+  endif()
+  message(STATUS "imports ${dll}")
+endforeach()
