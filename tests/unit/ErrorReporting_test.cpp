@@ -1,7 +1,6 @@
 // Error info for COM callers, the system's error wording, and the event-log reports.
 #include "base/EventLog.h"
 #include "base/MessageBox.h"
-#include "host/ServiceHost.h"
 #include "base/ErrorReporting.h"
 #include "messages.h"
 #include "support/TestSupport.h"
@@ -176,31 +175,6 @@ TEST_F(EventLogTest, LongTextsAreReportedWhole) {
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].id, 1000u);
     EXPECT_EQ(events[0].text, text);
-}
-
-TEST_F(EventLogTest, ServiceStatesLogTheirEventsAndFlags) {
-    ServiceHost& host = Host();
-    host.wasPaused = false;
-    host.SetServiceState(SERVICE_START_PENDING);
-    EXPECT_TRUE(events.empty());
-    host.SetServiceState(SERVICE_RUNNING);
-    EXPECT_TRUE(host.isRunning);
-    host.SetServiceState(SERVICE_PAUSE_PENDING);
-    host.SetServiceState(SERVICE_PAUSED);
-    EXPECT_TRUE(host.wasPaused);
-    EXPECT_FALSE(host.isRunning);
-    host.SetServiceState(SERVICE_CONTINUE_PENDING);
-    host.SetServiceState(SERVICE_RUNNING);
-    EXPECT_FALSE(host.wasPaused);
-    host.SetServiceState(SERVICE_STOP_PENDING);
-    host.SetServiceState(SERVICE_STOPPED);
-    EXPECT_FALSE(host.isRunning);
-    ASSERT_EQ(events.size(), 4u);
-    EXPECT_EQ(events[0].id, 0x4FFF0001u);
-    EXPECT_EQ(events[1].id, 0x4FFF0003u);
-    EXPECT_EQ(events[2].id, 0x4FFF0004u);
-    EXPECT_EQ(events[3].id, 0x4FFF0002u);
-    EXPECT_EQ(host.status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
 }
 
 }  // namespace
