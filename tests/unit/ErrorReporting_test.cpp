@@ -3,6 +3,7 @@
 #include "base/MessageBox.h"
 #include "base/ErrorReporting.h"
 #include "messages.h"
+#include "support/EventRecorder.h"
 #include "support/TestSupport.h"
 #include "Guids.h"
 
@@ -111,20 +112,7 @@ TEST(SystemErrorText, ShownInABoxOnTheInteractiveDesktop) {
     EXPECT_EQ(shown[0].text.rfind("Unable to add application.\n", 0), 0u);
 }
 
-struct RecordedEvent {
-    WORD type;
-    DWORD id;
-    std::string text;
-};
-
-class EventLogTest : public testing::Test {
-protected:
-    void SetUp() override {
-        SetEventSink([this](WORD type, DWORD id, const std::string& text) { events.push_back({type, id, text}); });
-    }
-    void TearDown() override { SetEventSink(nullptr); }
-    std::vector<RecordedEvent> events;
-};
+using EventLogTest = EventRecordingTest;
 
 // The message table holds each text with its line break; the report formats it to lines of
 // at most 100 characters, which turns the line break into a blank.

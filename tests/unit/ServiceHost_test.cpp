@@ -1,27 +1,10 @@
 // The service host: the events and flags of its service states.
-#include "base/EventLog.h"
 #include "host/ServiceHost.h"
-
-#include <gtest/gtest.h>
-
-#include <vector>
+#include "support/EventRecorder.h"
 
 namespace {
 
-struct RecordedEvent {
-    WORD type;
-    DWORD id;
-    std::string text;
-};
-
-class ServiceHostTest : public testing::Test {
-protected:
-    void SetUp() override {
-        SetEventSink([this](WORD type, DWORD id, const std::string& text) { events.push_back({type, id, text}); });
-    }
-    void TearDown() override { SetEventSink(nullptr); }
-    std::vector<RecordedEvent> events;
-};
+using ServiceHostTest = EventRecordingTest;
 
 TEST_F(ServiceHostTest, ServiceStatesLogTheirEventsAndFlags) {
     ServiceHost& host = Host();
