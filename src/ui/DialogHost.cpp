@@ -61,6 +61,28 @@ void DialogHost::End(INT_PTR result) {
     EndDialog(window_, result);
 }
 
+std::string DialogHost::ItemText(int id) const {
+    std::string text(static_cast<std::size_t>(GetWindowTextLengthA(Item(id))), '\0');
+    text.resize(static_cast<std::size_t>(GetDlgItemTextA(window_, id, text.data(), static_cast<int>(text.size() + 1))));
+    return text;
+}
+
+void DialogHost::SetItemText(int id, const std::string& text) const {
+    SetDlgItemTextA(window_, id, text.c_str());
+}
+
+std::string DialogHost::SelectedText(int id) const {
+    const LRESULT index = SendDlgItemMessageA(window_, id, CB_GETCURSEL, 0, 0);
+    if (index == CB_ERR) return {};
+    const LRESULT length = SendDlgItemMessageA(window_, id, CB_GETLBTEXTLEN, index, 0);
+    if (length == CB_ERR) return {};
+    std::string text(static_cast<std::size_t>(length), '\0');
+    const LRESULT copied =
+        SendDlgItemMessageA(window_, id, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text.data()));
+    text.resize(copied == CB_ERR ? 0 : static_cast<std::size_t>(copied));
+    return text;
+}
+
 INT_PTR CALLBACK DialogHost::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* dialog = reinterpret_cast<DialogHost*>(GetWindowLongPtrA(window, DWLP_USER));
     if (!dialog) {

@@ -7,10 +7,12 @@
 //       explicit MyDialog(HINSTANCE module) : Dialog(module, IDD_MY) {}
 //       static std::span<const Entry> MessageTable();
 //   private:
-//       bool OnOk(WindowMessage& message);
+//       bool OnInit(WindowMessage& message);   // sets message.result, returns true if taken
+//       void Save();                           // an action: always takes the message
 //   };
 //   std::span<const MyDialog::Entry> MyDialog::MessageTable() {
-//       static const Entry table[] = {{WM_COMMAND, IDOK, kAny, &MyDialog::OnOk}};
+//       static const Entry table[] = {{WM_INITDIALOG, kAny, kAny, &MyDialog::OnInit},
+//                                     {WM_COMMAND, IDOK, kAny, &MyDialog::Save}};
 //       return table;
 //   }
 //
@@ -56,6 +58,14 @@ public:
     HWND Window() const { return window_; }
     HWND Item(int id) const { return GetDlgItem(window_, id); }
     UINT TemplateId() const { return templateId_; }
+    // The module that holds the template and the dialog's other resources.
+    HINSTANCE Module() const { return module_; }
+
+    // The whole text of a control.
+    std::string ItemText(int id) const;
+    void SetItemText(int id, const std::string& text) const;
+    // The text of a combo box's selected entry; empty when none is selected.
+    std::string SelectedText(int id) const;
 
 protected:
     // Hands the message to the table's handler; false when no entry takes it (the dialog
@@ -75,11 +85,21 @@ private:
 template <typename Owner>
 class Dialog : public DialogHost {
 public:
+    // A handler either decides whether it takes the message and what the dialog answers, or
+    // is an action that takes every message its entry matches (the answer is 0).
     struct Entry {
+        using Handler = bool (Owner::*)(WindowMessage& message);
+        using Action = void (Owner::*)();
+        constexpr Entry(UINT message, UINT id, UINT code, Handler handler)
+            : message(message), id(id), code(code), handler(handler) {}
+        constexpr Entry(UINT message, UINT id, UINT code, Action action)
+            : message(message), id(id), code(code), action(action) {}
+
         UINT message;
         UINT id;    // WM_COMMAND: control or command id; WM_SYSCOMMAND: the command; else kAny
         UINT code;  // WM_COMMAND: notification code; else kAny
-        bool (Owner::*handler)(WindowMessage& message);
+        Handler handler = nullptr;
+        Action action = nullptr;
     };
 
 protected:
@@ -87,8 +107,13 @@ protected:
 
 private:
     bool Dispatch(WindowMessage& message) final {
-        for (const Entry& entry : Owner::MessageTable())
-            if (Matches(entry, message)) return (static_cast<Owner*>(this)->*entry.handler)(message);
+        for (const Entry& entry : Owner::MessageTable()) {
+            if (!Matches(entry, message)) continue;
+            Owner& owner = static_cast<Owner&>(*this);
+            if (entry.handler) return (owner.*entry.handler)(message);
+            (owner.*entry.action)();
+            return true;
+        }
         return false;
     }
     static bool Matches(const Entry& entry, const WindowMessage& message) {
