@@ -1,10 +1,10 @@
 #include "ui/ManageAppsDialog.h"
 
+#include "base/Conversions.h"
+#include "base/MessageBox.h"
+#include "base/Owners.h"
 #include "config/AppCatalog.h"
-#include "config/Conversions.h"
-#include "config/RegistryKey.h"
-#include "host/MessageBox.h"
-#include "host/Owners.h"
+#include "config/ServiceKeys.h"
 #include "host/ServiceHost.h"
 #include "resource.h"
 #include "ui/MethodDialog.h"
@@ -50,11 +50,12 @@ const HelpContexts& ManageAppsHelp() {
     return contexts;
 }
 
-Bstr Wide(const std::string& text) { return Bstr(ToBstr(text)); }
 }  // namespace
 
-ManageAppsDialog::ManageAppsDialog(HINSTANCE module)
-    : Dialog(module, IDD_MANAGE_APPS), openBitmap_(LoadBitmapA(module, MAKEINTRESOURCEA(IDB_OPEN_FOLDER))) {}
+ManageAppsDialog::ManageAppsDialog(ServiceHost& host)
+    : Dialog(host.instance, IDD_MANAGE_APPS),
+      host_(host),
+      openBitmap_(LoadBitmapA(host.instance, MAKEINTRESOURCEA(IDB_OPEN_FOLDER))) {}
 
 // The window goes before the bitmap that its Open button shows.
 ManageAppsDialog::~ManageAppsDialog() {
@@ -113,15 +114,15 @@ void ManageAppsDialog::OnProgIdChanged() {
 
 void ManageAppsDialog::OnClose() {
     DestroyWindow(Window());
-    Host().mainWindow = nullptr;
+    host_.mainWindow = nullptr;
 }
 
 bool ManageAppsDialog::OnHelp(WindowMessage& message) {
-    return ManageAppsHelp().ShowControlHelp(Host().helpFileName, message.lParam);
+    return ManageAppsHelp().ShowControlHelp(host_.helpFileName, message.lParam);
 }
 
 void ManageAppsDialog::OnContextMenu() {
-    ManageAppsHelp().ShowContextHelp(Host().helpFileName, Window());
+    ManageAppsHelp().ShowContextHelp(host_.helpFileName, Window());
 }
 
 void ManageAppsDialog::HideAndReset() {
@@ -146,8 +147,8 @@ void ManageAppsDialog::ResetForm() {
 
 void ManageAppsDialog::FillNameList() {
     SendDlgItemMessageA(Window(), IDC_NAME, CB_RESETCONTENT, 0, 0);
-    AppCatalog catalog;
-    if (CountApplications() == 0) {
+    AppCatalog catalog(host_.keys);
+    if (CountApplications(host_.keys) == 0) {
         // Nothing to choose from: not even "{New}".
         Enable(IDC_REMOVE, false);
         Focus(IDC_NAME);
@@ -164,9 +165,9 @@ void ManageAppsDialog::FillNameList() {
 }
 
 void ManageAppsDialog::LoadApplication(const std::string& name) {
-    AppCatalog catalog;
+    AppCatalog catalog(host_.keys);
     short found = 0;  // not consulted: a name that is gone shows an empty record
-    (void)catalog.Find(Wide(name).get(), &found);
+    (void)catalog.Find(ToWide(name).c_str(), &found);
     const AppRecord& record = catalog.Record();
     pending_.LoadFrom(catalog);
 
@@ -208,7 +209,7 @@ void ManageAppsDialog::SaveApplication() {
         if (pending_.methodName.empty())
             return Warn("Please provide a method name and any argument values for your ActiveX server.", IDC_METHOD);
         CLSID classId{};
-        if (FAILED(CLSIDFromProgID(Wide(progId).get(), &classId)) &&
+        if (FAILED(CLSIDFromProgID(ToWide(progId).c_str(), &classId)) &&
             !Confirm("WARNING: The ActiveX Prog ID you specified is either invalid\n"
                      "or currently not registered on this machine.\n\n"
                      "Are you sure you want to save this application?",
@@ -226,18 +227,18 @@ void ManageAppsDialog::SaveApplication() {
         }
     }
 
-    AppCatalog catalog;
+    AppCatalog catalog(host_.keys);
     // The puts cannot fail: every string is allocated here.
     (void)catalog.AddNew();
-    (void)catalog.put_DispName(Wide(name).get());
+    (void)catalog.put_DispName(ToWide(name).c_str());
     (void)catalog.put_Instances(static_cast<LONG>(instances));
     if (isActiveX) {
-        (void)catalog.put_ProgId(Wide(progId).get());
+        (void)catalog.put_ProgId(ToWide(progId).c_str());
         pending_.StoreInto(catalog);
     } else {
-        (void)catalog.put_ExePath(Wide(path).get());
-        (void)catalog.put_StartDir(Wide(startIn).get());
-        (void)catalog.put_CmdLineArgs(Wide(arguments).get());
+        (void)catalog.put_ExePath(ToWide(path).c_str());
+        (void)catalog.put_StartDir(ToWide(startIn).c_str());
+        (void)catalog.put_CmdLineArgs(ToWide(arguments).c_str());
         (void)catalog.put_Attrib(attrib);
     }
     if (FAILED(catalog.Update())) {
@@ -247,23 +248,23 @@ void ManageAppsDialog::SaveApplication() {
         Bstr description;
         if (GetErrorInfo(0, &info) == S_OK && SUCCEEDED(info->GetDescription(description.out())))
             reason = "\n" + ToAnsi(description.get());
-        ShowMessageBox(Window(), "Unable to add application." + reason, Host().serviceName, MB_ICONWARNING);
+        ShowMessageBox(Window(), "Unable to add application." + reason, host_.serviceName, MB_ICONWARNING);
         return;
     }
     ResetForm();
 }
 
 void ManageAppsDialog::RemoveApplication() {
-    AppCatalog catalog;
+    AppCatalog catalog(host_.keys);
     // A name only typed is no selection.
     if (SendDlgItemMessageA(Window(), IDC_NAME, CB_GETCURSEL, 0, 0) == CB_ERR)
         return Warn("Please select an application to remove.", IDC_NAME);
     short removed = 0;
-    (void)catalog.Delete(Wide(SelectedText(IDC_NAME)).get(), &removed);
+    (void)catalog.Delete(ToWide(SelectedText(IDC_NAME)).c_str(), &removed);
     if (removed == 1)
         ResetForm();
     else
-        ShowMessageBox(Window(), "Could not remove application.", Host().serviceName, MB_ICONWARNING);
+        ShowMessageBox(Window(), "Could not remove application.", host_.serviceName, MB_ICONWARNING);
 }
 
 void ManageAppsDialog::BrowseForProgram() {
@@ -286,14 +287,14 @@ void ManageAppsDialog::BrowseForProgram() {
 }
 
 void ManageAppsDialog::OpenMethodDialog() {
-    AppCatalog catalog;
+    AppCatalog catalog(host_.keys);
     const std::string name = ItemText(IDC_NAME);
     if (name.empty()) return Warn("Please provide application display name.", IDC_NAME);
     // The Method dialog starts from the stored values of this name (none for a new one).
     short found = 0;
-    (void)catalog.Find(Wide(name).get(), &found);
+    (void)catalog.Find(ToWide(name).c_str(), &found);
     pending_.LoadFrom(catalog);
-    MethodDialog dialog(Module(), pending_);
+    MethodDialog dialog(host_, pending_);
     (void)dialog.RunModal(GetActiveWindow());  // OK and Cancel alike leave their values pending
     Focus(IDC_PROGID);
 }
@@ -332,12 +333,12 @@ LONG ManageAppsDialog::SelectedAttrib() const {
 }
 
 void ManageAppsDialog::Warn(const char* text, int focusId) const {
-    ShowMessageBox(Window(), text, Host().serviceName, MB_ICONWARNING);
+    ShowMessageBox(Window(), text, host_.serviceName, MB_ICONWARNING);
     Focus(focusId);
 }
 
 bool ManageAppsDialog::Confirm(const char* text, int fieldId, int last) const {
-    if (ShowMessageBox(Window(), text, Host().serviceName, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES)
+    if (ShowMessageBox(Window(), text, host_.serviceName, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES)
         return true;
     SendDlgItemMessageA(Window(), fieldId, EM_SETSEL, 0, last);
     Focus(fieldId);

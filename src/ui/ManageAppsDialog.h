@@ -6,13 +6,16 @@
 #include "ui/DialogHost.h"
 #include "ui/PendingMethod.h"
 
+class ServiceHost;
+
 #include <memory>
 #include <string>
 #include <type_traits>
 
 class ManageAppsDialog : public Dialog<ManageAppsDialog> {
 public:
-    explicit ManageAppsDialog(HINSTANCE module);
+    // Reads and writes the applications of the host's service keys.
+    explicit ManageAppsDialog(ServiceHost& host);
     ~ManageAppsDialog() override;
     static std::span<const Entry> MessageTable();
 
@@ -54,6 +57,7 @@ private:
     struct BitmapDeleter {
         void operator()(HBITMAP bitmap) const { DeleteObject(bitmap); }
     };
+    ServiceHost& host_;
     std::unique_ptr<std::remove_pointer_t<HBITMAP>, BitmapDeleter> openBitmap_;
     PendingMethod pending_;
     bool formIsBlank_ = true;

@@ -1,9 +1,9 @@
 #include "ui/MethodDialog.h"
 
-#include "config/Conversions.h"
+#include "base/Conversions.h"
+#include "base/MessageBox.h"
+#include "base/Owners.h"
 #include "config/ParamTypeTable.h"
-#include "host/MessageBox.h"
-#include "host/Owners.h"
 #include "host/ServiceHost.h"
 #include "resource.h"
 
@@ -34,13 +34,10 @@ const HelpContexts& MethodHelp() {
     return contexts;
 }
 
-std::wstring Wide(const std::string& text) {
-    Bstr converted(ToBstr(text));
-    return converted.get() ? converted.get() : L"";
-}
 }  // namespace
 
-MethodDialog::MethodDialog(HINSTANCE module, PendingMethod& pending) : Dialog(module, IDD_METHOD), pending_(pending) {}
+MethodDialog::MethodDialog(const ServiceHost& host, PendingMethod& pending)
+    : Dialog(host.instance, IDD_METHOD), host_(host), pending_(pending) {}
 
 std::span<const MethodDialog::Entry> MethodDialog::MessageTable() {
     static const Entry table[] = {
@@ -77,14 +74,14 @@ bool MethodDialog::OnInitDialog(WindowMessage& message) {
 void MethodDialog::OnOk() {
     // The values shown are taken before they are checked: a refused OK keeps them pending,
     // and so does a Cancel after it.
-    pending_.methodName = Wide(ItemText(IDC_METHOD_NAME));
-    for (const Parameter& parameter : kParameters) pending_.*parameter.value = Wide(ItemText(parameter.valueId));
+    pending_.methodName = ToWide(ItemText(IDC_METHOD_NAME));
+    for (const Parameter& parameter : kParameters) pending_.*parameter.value = ToWide(ItemText(parameter.valueId));
     pending_.methodReturnType = SelectedType(IDC_RETURNS);
     for (const Parameter& parameter : kParameters) pending_.*parameter.type = SelectedType(parameter.typeId);
 
     for (const Parameter& parameter : kParameters) {
         if (!(pending_.*parameter.value).empty() && (pending_.*parameter.type).empty()) {
-            ShowMessageBox(Window(), "Please choose parameter data type.", Host().serviceName, MB_ICONWARNING);
+            ShowMessageBox(Window(), "Please choose parameter data type.", host_.serviceName, MB_ICONWARNING);
             SetFocus(Item(parameter.typeId));
             return;
         }
@@ -97,11 +94,11 @@ void MethodDialog::OnCancel() {
 }
 
 bool MethodDialog::OnHelp(WindowMessage& message) {
-    return MethodHelp().ShowControlHelp(Host().helpFileName, message.lParam);
+    return MethodHelp().ShowControlHelp(host_.helpFileName, message.lParam);
 }
 
 void MethodDialog::OnContextMenu() {
-    MethodHelp().ShowContextHelp(Host().helpFileName, Window());
+    MethodHelp().ShowContextHelp(host_.helpFileName, Window());
 }
 
 void MethodDialog::SelectType(int listId, const std::wstring& storedName) const {
@@ -114,6 +111,6 @@ void MethodDialog::SelectType(int listId, const std::wstring& storedName) const 
 }
 
 std::wstring MethodDialog::SelectedType(int listId) const {
-    Bstr storedName(ToVariantTypeName(Wide(SelectedText(listId)).c_str()));
+    Bstr storedName(ToVariantTypeName(ToWide(SelectedText(listId)).c_str()));
     return storedName.get() ? storedName.get() : L"";
 }

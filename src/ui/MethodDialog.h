@@ -6,9 +6,12 @@
 #include "ui/DialogHost.h"
 #include "ui/PendingMethod.h"
 
+class ServiceHost;
+
 class MethodDialog : public Dialog<MethodDialog> {
 public:
-    MethodDialog(HINSTANCE module, PendingMethod& pending);
+    // Captions its boxes and names its help file as the host says.
+    MethodDialog(const ServiceHost& host, PendingMethod& pending);
     static std::span<const Entry> MessageTable();
 
 private:
@@ -23,5 +26,6 @@ private:
     // The stored type name of a type list's selection; empty when nothing is selected.
     std::wstring SelectedType(int listId) const;
 
+    const ServiceHost& host_;
     PendingMethod& pending_;
 };

@@ -1,7 +1,7 @@
 // Driving the program's dialogs as a person would, with window messages, and answering their
 // message boxes.
 #pragma once
-#include "host/MessageBox.h"
+#include "base/MessageBox.h"
 
 #include <windows.h>
 #include <functional>

@@ -2,8 +2,9 @@
 // with the Method dialog driven from a second thread: what it stores, what it refuses, and
 // how the form follows what is typed and chosen.
 #include "ui/ManageAppsDialog.h"
-#include "config/RegistryKey.h"
-#include "host/Installation.h"
+#include "base/RegistryKey.h"
+#include "config/ServiceKeys.h"
+#include "config/ServiceSettings.h"
 #include "host/ServiceHost.h"
 #include "resource.h"
 #include "support/DialogDriver.h"
@@ -30,20 +31,20 @@ protected:
         program = BuildPath("sleeper.exe");
     }
     void TearDown() override {
-        DeleteKeyTree(HKEY_LOCAL_MACHINE, Host().modulesKeyPath);
-        PrepareRegistry();
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, TestKeys().modules);
+        PrepareServiceKeys(TestKeys());
     }
 
     // Opens the dialog as the tray does: created hidden, then shown.
     HWND Open() {
-        dialog = std::make_unique<ManageAppsDialog>(GetModuleHandleA(nullptr));
+        dialog = std::make_unique<ManageAppsDialog>(Host());
         HWND window = dialog->Create(nullptr);
         EXPECT_NE(window, nullptr);
         ShowWindow(window, SW_SHOWNORMAL);
         return window;
     }
 
-    static std::string Key(const std::string& name) { return Host().modulesKeyPath + "\\" + name; }
+    static std::string Key(const std::string& name) { return TestKeys().Application(name); }
     static void Store(const std::string& name, const Values& values) {
         for (const auto& [value, text] : values) {
             if (value == "Attrib" || value == "Instances")
@@ -187,7 +188,7 @@ TEST_F(ManageAppsDialogTest, EachCheckShowsItsMessageKeepsTheFormAndFocusesTheFi
             EXPECT_EQ(answers.boxes[0].caption, Host().serviceName);
         }
         const bool saved = c.button == IDC_SAVE && c.focus == 0;
-        EXPECT_EQ(CountApplications(), saved ? 2u : 1u) << "beside the stored one";
+        EXPECT_EQ(CountApplications(TestKeys()), saved ? 2u : 1u) << "beside the stored one";
         if (saved) {
             EXPECT_EQ(Stored(c.name)["Instances"], c.instances);
             continue;

@@ -2,7 +2,7 @@
 // runs it modally: what it shows of the pending values, what OK and Cancel leave pending, and
 // its one refusal.
 #include "ui/MethodDialog.h"
-#include "config/Conversions.h"
+#include "base/Conversions.h"
 #include "host/ServiceHost.h"
 #include "resource.h"
 #include "support/DialogDriver.h"
@@ -15,7 +15,7 @@ constexpr char kCaption[] = "Corvane - Method";
 constexpr int kTypeLists[] = {IDC_PARAM1_TYPE, IDC_PARAM2_TYPE, IDC_PARAM3_TYPE, IDC_PARAM4_TYPE};
 
 INT_PTR RunMethodDialog(PendingMethod& pending, std::function<void(HWND)> actions) {
-    MethodDialog dialog(GetModuleHandleA(nullptr), pending);
+    MethodDialog dialog(Host(), pending);
     WhenShown driver(kCaption, std::move(actions));
     return dialog.RunModal(nullptr);
 }
