@@ -59,7 +59,10 @@ void SetItemText(HWND dialog, int id, const std::string& text) {
 }
 
 void Click(HWND dialog, int id) {
-    SendDlgItemMessageA(dialog, id, BM_CLICK, 0, 0);
+    // Bounded: a dialog of another process that shows a box nobody answers fails the test
+    // instead of holding it.
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(GetDlgItem(dialog, id), BM_CLICK, 0, 0, SMTO_NORMAL, 30000, &result);
 }
 
 void Choose(HWND dialog, int id, const std::string& entry) {
