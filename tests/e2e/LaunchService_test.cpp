@@ -1,10 +1,12 @@
 // corvane.exe as a real service: what it launches when it starts, and what stop, pause and
 // continue do to it, watched through the service manager and the list of processes.
 #include "base/Owners.h"
+#include "support/DialogDriver.h"
 #include "support/SleeperReports.h"
 #include "support/ServiceFixture.h"
 #include "support/TestSupport.h"
 #include "Guids.h"
+#include "resource.h"
 
 #include <gtest/gtest.h>
 
@@ -152,6 +154,30 @@ TEST_F(LaunchServiceTest, AStopDuringALongPassLeavesNoSurvivor) {
             << Running("sleeper.exe") << " survivors";
         KillProcessesNamed("sleeper.exe");
     }
+}
+
+TEST_F(LaunchServiceTest, TheHiddenMainDialogLivesUntilStopAndWhatItAddsIsLaunchedAtTheNextStart) {
+    Start();
+    HWND dialog = nullptr;
+    ASSERT_TRUE(Eventually([&] { return (dialog = FindWindowA(nullptr, "Corvane - Manage Applications")) != nullptr; }));
+    EXPECT_FALSE(IsWindowVisible(dialog));
+
+    // Shown as the tray shows it, filled and saved as a person would.
+    ShowWindow(dialog, SW_SHOWNORMAL);
+    SetItemText(dialog, IDC_NAME, "Added");
+    SetItemText(dialog, IDC_PATH, sleeper);
+    SetItemText(dialog, IDC_ARGUMENTS, ReportArgs("added"));
+    Click(dialog, IDC_SAVE);
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kModules + "\\Added", "ExePath"), sleeper);
+    Click(dialog, IDCANCEL);
+    EXPECT_TRUE(IsWindow(dialog));
+    EXPECT_FALSE(IsWindowVisible(dialog));
+
+    Stop();
+    EXPECT_FALSE(IsWindow(dialog));
+    EXPECT_EQ(ReportsTagged("added"), 0u) << "saving launches nothing";
+    Start();
+    EXPECT_TRUE(Eventually([&] { return ReportsTagged("added") == 1; }));
 }
 
 }  // namespace
