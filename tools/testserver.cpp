@@ -11,7 +11,9 @@
 //        <vt> in hex with VT_BYREF included, by-reference values shown as their targets
 //   RELEASED sleeper=<0|1>   the object's last reference went; whether a sleeper still runs
 // Every member name is known, with a dispatch id of its own, except "Missing". "Block" does not
-// return until the event "CorvaneTestUnblock" is set (or two minutes pass). "Echo" also
+// return until the event "CorvaneTestUnblock" is set (or two minutes pass); then the server
+// ends as if its last object had gone, revoking its class object, since a client that died
+// meanwhile never releases its references. "Echo" also
 // returns the argument part of its line as a string, and changes its by-reference arguments:
 // I2 and I4 plus one, BOOL to VARIANT_TRUE, BSTR to "changed", R8 doubled, VARIANT to VT_I4 42.
 #include "Guids.h"
@@ -201,6 +203,7 @@ public:
             WaitForSingleObject(unblock, 120000);
             CloseHandle(unblock);
             AppendLog("UNBLOCKED");
+            SetEvent(finished);
         }
         if (name == L"Echo") {
             for (UINT i = 0; i < count; ++i) ChangeTarget(parameters->rgvarg[i]);

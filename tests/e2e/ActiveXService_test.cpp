@@ -120,6 +120,9 @@ TEST_F(ActiveXServiceTest, AStopDuringAHungMethodCallOfTheRelaunchIsAnsweredAndE
     SetEvent(unblock);
     EXPECT_TRUE(Eventually([&] { return recorder.LogLines().size() >= 3; }));
     CloseHandle(unblock);
+    // The server ends by itself and revokes its class object: a server killed instead would
+    // leave its registration behind for the next test that creates one.
+    EXPECT_TRUE(Eventually([] { return ProcessIdsNamed("testserver.exe").empty(); }));
 }
 
 }  // namespace
