@@ -7,23 +7,12 @@
 #include "config/ServiceSettings.h"
 #include "launch/ActiveXServer.h"
 #include "launch/StartApplication.h"
+#include "launch/Supervisor.h"
 
 #include <string>
 #include <wrl/client.h>
 
 using Microsoft::WRL::ComPtr;
-
-namespace {
-
-// The values of one application that the pass reads, each with its meaning when missing.
-struct ApplicationValues {
-    DWORD instances = 0;
-    DWORD attrib = 0;
-    std::string exePath;
-    std::string cmdLineArgs;
-    std::string startDir;
-    std::string progId;
-};
 
 ApplicationValues ReadApplicationValues(const std::string& keyPath) {
     ApplicationValues values;
@@ -36,20 +25,25 @@ ApplicationValues ReadApplicationValues(const std::string& keyPath) {
     return values;
 }
 
+namespace {
+
 // Starts the instances of one standard program, each tracked by the pass's ticket through the
 // handle that created it. False when the pass was cancelled before one of its launches.
-bool LaunchProgram(LaunchTracker& tracker, LaunchTracker::Ticket ticket, const ApplicationValues& values) {
+bool LaunchProgram(LaunchTracker& tracker, LaunchTracker::Ticket ticket, const std::string& name,
+                   const ApplicationValues& values, Supervisor* supervisor) {
     // A show value that does not fit a non-negative LONG is refused, as the Launch class
     // refuses it: no instance starts.
     const LONG show = static_cast<LONG>(values.attrib);
+    const HANDLE job = supervisor ? supervisor->JobForNewPrograms() : nullptr;
     for (DWORD instance = 0; instance < values.instances; ++instance) {
         LaunchTracker::PendingLaunch launch = tracker.BeginLaunch(ticket);
         if (!launch) return false;
         if (show < 0) continue;
         StartedProgram started;
         // A failed start has reported itself; the pass goes on with the next instance.
-        if (FAILED(StartProgram(values.exePath, values.cmdLineArgs, show, values.startDir, started)))
+        if (FAILED(StartProgram(values.exePath, values.cmdLineArgs, show, values.startDir, started, job)))
             continue;
+        if (supervisor) supervisor->Adopt(name, started);
         launch.Track(started.process.release());
     }
     return true;
@@ -80,13 +74,14 @@ bool LaunchServer(LaunchTracker& tracker, LaunchTracker::Ticket ticket, AppCatal
 
 }  // namespace
 
-DWORD RunLaunchWorker(const ServiceKeys& keys, LaunchTracker& tracker, LaunchTracker::Ticket ticket) {
+DWORD RunLaunchWorker(const ServiceKeys& keys, LaunchTracker& tracker, LaunchTracker::Ticket ticket,
+                      Supervisor* supervisor) {
     if (!IsSettingOn(keys, ServiceSetting::EnableLaunch)) return 0;
-    return LaunchAllApplications(keys, tracker, ticket);
+    return LaunchAllApplications(keys, tracker, ticket, nullptr, supervisor);
 }
 
 DWORD LaunchAllApplications(const ServiceKeys& keys, LaunchTracker& tracker, LaunchTracker::Ticket ticket,
-                            AppCatalog* catalog) {
+                            AppCatalog* catalog, Supervisor* supervisor) {
     const DWORD count = CountApplications(keys);
     if (count == 0) return 0;
 
@@ -107,7 +102,7 @@ DWORD LaunchAllApplications(const ServiceKeys& keys, LaunchTracker& tracker, Lau
         if (values.instances == 0) continue;
 
         // An ActiveX server whatever ExePath holds: its ExePath is never started.
-        const bool launched = values.progId.empty() ? LaunchProgram(tracker, ticket, values)
+        const bool launched = values.progId.empty() ? LaunchProgram(tracker, ticket, name, values, supervisor)
                                                     : LaunchServer(tracker, ticket, catalog, name, values);
         if (!launched) return 1;
     }

@@ -18,13 +18,19 @@ inline constexpr char kStartFailedMessage[] = "Unable to start application: ";
 struct StartedProgram {
     UniqueHandle process;
     DWORD processId = 0;
+    // Why the program could not join the job it was started for (0: it joined, or there was
+    // none). It runs all the same.
+    DWORD jobError = 0;
 };
 
 // Starts path with the command line "path arguments" in a new console, shown by show (0
-// hidden), in startDirectory (empty: the caller's). On failure the message is reported to the
-// event log and the thread's error info (the Launch class, ILaunch) and E_FAIL is returned.
+// hidden), in startDirectory (empty: the caller's). With a job, the program is created
+// suspended, put into the job and then resumed, so that every process it starts belongs to the
+// job too. On failure the message is reported to the event log and the thread's error info
+// (the Launch class, ILaunch) and E_FAIL is returned.
 [[nodiscard]] HRESULT StartProgram(const std::string& path, const std::string& arguments, LONG show,
-                                   const std::string& startDirectory, StartedProgram& started);
+                                   const std::string& startDirectory, StartedProgram& started,
+                                   HANDLE job = nullptr);
 
 // Starts strPath with the command line "path args" in a new console. The optional arguments
 // may be omitted (a null pointer, or VT_ERROR holding DISP_E_PARAMNOTFOUND): no arguments,
