@@ -3,6 +3,7 @@
 //   trayctl menu        puts the cursor on the notification area and right-clicks corvane's icon
 //                       as the shell would tell it
 //   trayctl properties  closes that menu and chooses its Properties command
+//   trayctl quit        ends the "corvane -Tray" of this session
 #include "ShellTrayReader.h"
 
 #include <cstdio>
@@ -36,6 +37,10 @@ HWND FindWindowOfClass(const char* className) {
 
 int main(int argc, char** argv) {
     if (argc < 2) return 1;
+    // The first window of a session brings up the desktop with its taskbar.
+    HWND first = CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    for (MSG message; PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE);) DispatchMessageA(&message);
+    DestroyWindow(first);
     if (std::strcmp(argv[1], "show") == 0) {
         std::vector<ShellTrayIcon> icons = ShellTrayIcons();
         if (icons.empty()) std::printf("(no icon in the notification area)\n");
@@ -51,8 +56,13 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[1], "menu") == 0) {
         RECT taskbar{};
         GetWindowRect(FindWindowA("Shell_TrayWnd", nullptr), &taskbar);
-        SetCursorPos(taskbar.right - 12, taskbar.top + 8);
+        // Just above the icons: the menu opens there, and no tip covers it.
+        SetCursorPos(taskbar.right - 12, taskbar.top - 2);
         PostMessageA(owner, kTrayNotify, kTrayIconId, WM_RBUTTONDOWN);
+        return 0;
+    }
+    if (std::strcmp(argv[1], "quit") == 0) {
+        PostThreadMessageA(GetWindowThreadProcessId(owner, nullptr), WM_QUIT, 0, 0);
         return 0;
     }
     if (std::strcmp(argv[1], "properties") == 0) {

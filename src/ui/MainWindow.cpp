@@ -1,11 +1,9 @@
 #include "ui/MainWindow.h"
 
-#include <commctrl.h>
 #include <utility>
 
 namespace {
 constexpr char kWindowClass[] = "CorvaneMainWindow";
-constexpr UINT_PTR kSubclassId = 1;
 }  // namespace
 
 MainWindow::MainWindow(HINSTANCE module, const std::string& caption, TrayHandler trayHandler)
@@ -16,29 +14,25 @@ MainWindow::MainWindow(HINSTANCE module, const std::string& caption, TrayHandler
     windowClass.lpszClassName = kWindowClass;
     (void)RegisterClassA(&windowClass);  // already registered by an earlier window: fine
     window_ = CreateWindowExA(0, kWindowClass, caption.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                              320, 200, nullptr, nullptr, module, nullptr);
-    if (window_) SetWindowSubclass(window_, &MainWindow::TrayFirst, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
+                              320, 200, nullptr, nullptr, module, this);
 }
 
 MainWindow::~MainWindow() {
-    if (window_ && IsWindow(window_)) {
-        RemoveWindowSubclass(window_, &MainWindow::TrayFirst, kSubclassId);
-        DestroyWindow(window_);
-    }
-}
-
-LRESULT CALLBACK MainWindow::TrayFirst(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                       DWORD_PTR self) {
-    auto* mainWindow = reinterpret_cast<MainWindow*>(self);
-    if (mainWindow->trayHandler_ && mainWindow->trayHandler_(message, wParam, lParam)) return 0;
-    if (message == WM_NCDESTROY) {
-        RemoveWindowSubclass(window, &MainWindow::TrayFirst, kSubclassId);
-        mainWindow->window_ = nullptr;
-    }
-    return DefSubclassProc(window, message, wParam, lParam);
+    if (window_) DestroyWindow(window_);
 }
 
 LRESULT CALLBACK MainWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE)
+        SetWindowLongPtrA(window, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams));
+    auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (self) {
+        if (self->trayHandler_ && self->trayHandler_(message, wParam, lParam)) return 0;
+        if (message == WM_NCDESTROY) {
+            SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+            self->window_ = nullptr;
+        }
+    }
     // The close box hides the window; only WM_CLOSE itself (the end of the service) destroys it.
     if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_CLOSE) {
         ShowWindow(window, SW_HIDE);

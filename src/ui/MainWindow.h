@@ -22,8 +22,6 @@ public:
     HWND Window() const { return window_; }
 
 private:
-    static LRESULT CALLBACK TrayFirst(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
-                                      DWORD_PTR self);
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
     TrayHandler trayHandler_;
