@@ -34,6 +34,12 @@ running() {
   run "$(win "$build/pslist.exe")" sleeper.exe | sed 's/^/     /'
 }
 settle() { sleep 2; }
+tray() {
+  # The service's icon as the shell shows it (it comes at the tray timer's first tick, 4 s
+  # after the service runs).
+  echo "   notification area:"
+  run "$(win "$build/trayctl.exe")" show | sed 's/^/     /'
+}
 
 say "Installing: corvane.exe -Install"
 run "$exe" -Install; echo "   exit code $?"
@@ -78,6 +84,8 @@ step() {
   say "$1"
   run "$(win "$build/svcctl.exe")" "$2" Corvane | sed 's/^/   /'
   settle; running; show_events
+  [ "$2" = start ] && sleep 3
+  tray
 }
 step "Starting the service" start
 shell_ran

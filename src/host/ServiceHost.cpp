@@ -49,6 +49,9 @@ void ServiceHost::InitHost(HINSTANCE module, UINT serviceNameId, UserInterface* 
     serviceName = name;
     SetProgramName(serviceName);
     keys = ServiceKeys::ForService(serviceName);
+    // Named here rather than when a run is prepared: the tray of a user's session prepares no
+    // run but shows the same dialogs.
+    helpFileName = "Kestrun.hlp";
     comServer.keys = keys;
     comServer.lifetime.SetLastReleaseAction([this] {
         // A service lives on without objects; a plain COM server ends with its last one.
@@ -86,7 +89,6 @@ int ServiceHost::PrepareRun() {
         classCookies.push_back(cookie);
     }
 
-    helpFileName = "Kestrun.hlp";
     PrepareRegistry();
     return 1;
 }

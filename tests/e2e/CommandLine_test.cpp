@@ -3,6 +3,7 @@
 #include "host/EntryPoint.h"
 #include "support/ProductKeys.h"
 #include "support/TestSupport.h"
+#include "support/WindowDriver.h"
 #include "Guids.h"
 
 #include <gtest/gtest.h>
@@ -71,8 +72,9 @@ TEST_F(CommandLine, WithTheAppIdButNoServiceManagerTheProcessEndsQuietly) {
 }
 
 TEST_F(CommandLine, EmbeddingBeforeConfigureRunsTheConfiguration) {
-    // "Embedding -Configure" is not exactly "Embedding"; the scan moves on to "Configure".
-    EXPECT_EQ(RunAndWait(Exe() + " -Embedding -Configure"), 0u);
+    // "Embedding -Configure" is not exactly "Embedding"; the scan moves on to "Configure",
+    // which shows the Properties dialog over prepared keys.
+    EXPECT_EQ(RunAndAnswer(Exe() + " -Embedding -Configure", "Corvane - Properties", IDCANCEL), 0u);
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kServiceKey + "\\Parameters\\Modules"));
 }
 
@@ -98,7 +100,7 @@ TEST_F(CommandLine, AHyphenInTheExecutablesPathIsHarmless) {
     std::string copy = folder + "\\corvane.exe";
     ASSERT_TRUE(CopyFileA(BuildPath("corvane.exe").c_str(), copy.c_str(), FALSE));
     EXPECT_EQ(RunAndWait("\"" + copy + "\""), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(RunAndWait("\"" + copy + "\" -Embedding -Configure"), 0u);
+    EXPECT_EQ(RunAndAnswer("\"" + copy + "\" -Embedding -Configure", "Corvane - Properties", IDCANCEL), 0u);
     DeleteFileA(copy.c_str());
     RemoveDirectoryA(folder.c_str());
 }

@@ -18,22 +18,31 @@ const ServiceKeys& TestKeys() {
     return keys;
 }
 
-DWORD RunAndWait(const std::string& commandLine, DWORD timeoutMs) {
+HANDLE StartProcess(const std::string& commandLine, DWORD* processId) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
     std::string line = commandLine;
     if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-        return ~0u;
-    UniqueHandle process(info.hProcess);
-    UniqueHandle thread(info.hThread);
-    if (WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
-        TerminateProcess(process.get(), 1);
+        return nullptr;
+    CloseHandle(info.hThread);
+    if (processId) *processId = info.dwProcessId;
+    return info.hProcess;
+}
+
+DWORD WaitForExitCode(HANDLE process, DWORD timeoutMs) {
+    if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process, 1);
         return ~0u;
     }
     DWORD code = ~0u;
-    GetExitCodeProcess(process.get(), &code);
+    GetExitCodeProcess(process, &code);
     return code;
+}
+
+DWORD RunAndWait(const std::string& commandLine, DWORD timeoutMs) {
+    UniqueHandle process(StartProcess(commandLine));
+    return process ? WaitForExitCode(process.get(), timeoutMs) : ~0u;
 }
 
 bool KeyExists(HKEY root, const std::string& path) {

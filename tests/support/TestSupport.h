@@ -18,6 +18,11 @@ const ServiceKeys& TestKeys();
 
 // Runs a command line, waits for it (bounded) and returns its exit code; ~0u on failure.
 DWORD RunAndWait(const std::string& commandLine, DWORD timeoutMs = 60000);
+// Starts a command line; the process handle (null on failure) and, when asked, its id.
+HANDLE StartProcess(const std::string& commandLine, DWORD* processId = nullptr);
+// Waits (bounded) for the process to end and returns its exit code; ends it and returns ~0u
+// when it does not end in time.
+DWORD WaitForExitCode(HANDLE process, DWORD timeoutMs);
 
 // Registry helpers below HKLM/HKCR used by the tests.
 bool KeyExists(HKEY root, const std::string& path);

@@ -47,12 +47,14 @@ class RecordingInterface : public UserInterface {
 public:
     HWND CreateMainWindow(ServiceHost&) override { return nullptr; }
     void ServiceStateChanged(ServiceHost&, DWORD) override {}
+    DWORD RunTray(ServiceHost&) override { return ++traysRun; }
     void ShowConfiguration(ServiceHost& host) override {
         ++configurationsShown;
         // The configuration is shown over prepared keys.
         preparedWhenShown = KeyExists(HKEY_LOCAL_MACHINE, host.keys.modules);
     }
     int configurationsShown = 0;
+    DWORD traysRun = 0;
     bool preparedWhenShown = false;
 };
 
@@ -94,6 +96,13 @@ TEST_F(EntryPointOptions, AnAdministratorGetsTheConfigurationPrepared) {
     EXPECT_EQ(ui.configurationsShown, 1);
     EXPECT_TRUE(ui.preparedWhenShown);
     EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, Host().keys.parameters, "EnableLaunch"), 1u);
+}
+
+TEST_F(EntryPointOptions, TrayRunsTheSessionsIconWithoutPreparingARun) {
+    EXPECT_EQ(RunEntry(GetModuleHandleA(nullptr), "corvane.exe /tray", &ui), 1u);
+    EXPECT_EQ(ui.traysRun, 1u);
+    EXPECT_EQ(ui.configurationsShown, 0);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Host().keys.parameters));
 }
 
 TEST_F(EntryPointOptions, QuestionMarkAfterEitherSeparatorShowsTheHelp) {
