@@ -5,7 +5,7 @@
 // run, i.e. each has written its report. Stop: from the request (the service's stop control /
 // the benchmark's own TerminateProcess calls) until no sleeper is left, with the service
 // reported stopped. Each figure is the median of a few rounds.
-#include "host/Owners.h"
+#include "base/Owners.h"
 #include "support/SleeperReports.h"
 #include "support/TestSupport.h"
 #include "Guids.h"

@@ -10,7 +10,8 @@
 //        the arguments in the order of the array IDispatch::Invoke receives (element 0 first);
 //        <vt> in hex with VT_BYREF included, by-reference values shown as their targets
 //   RELEASED sleeper=<0|1>   the object's last reference went; whether a sleeper still runs
-// Every member name is known, with a dispatch id of its own, except "Missing". "Echo" also
+// Every member name is known, with a dispatch id of its own, except "Missing". "Block" does not
+// return until the event "CorvaneTestUnblock" is set (or two minutes pass). "Echo" also
 // returns the argument part of its line as a string, and changes its by-reference arguments:
 // I2 and I4 plus one, BOOL to VARIANT_TRUE, BSTR to "changed", R8 doubled, VARIANT to VT_I4 42.
 #include "Guids.h"
@@ -27,6 +28,7 @@
 namespace {
 
 const char kSleeperEvent[] = "CorvaneTestSleeper";
+const char kUnblockEvent[] = "CorvaneTestUnblock";
 
 std::string logPath;
 std::mutex logLock;
@@ -194,6 +196,12 @@ public:
         for (UINT i = 0; i < count; ++i) arguments += " | " + DescribeValue(parameters->rgvarg[i]);
         AppendLog("CALL " + Narrow(name.c_str()) + " " + arguments);
 
+        if (name == L"Block") {
+            HANDLE unblock = CreateEventA(nullptr, TRUE, FALSE, kUnblockEvent);
+            WaitForSingleObject(unblock, 120000);
+            CloseHandle(unblock);
+            AppendLog("UNBLOCKED");
+        }
         if (name == L"Echo") {
             for (UINT i = 0; i < count; ++i) ChangeTarget(parameters->rgvarg[i]);
             if (result) {

@@ -1,9 +1,8 @@
 #include "config/AppCatalog.h"
 
-#include "config/Conversions.h"
-#include "config/RegistryKey.h"
-#include "host/ServiceHost.h"
-#include "launch/ErrorReporting.h"
+#include "base/Conversions.h"
+#include "base/ErrorReporting.h"
+#include "base/RegistryKey.h"
 #include "Guids.h"
 
 #include <cwchar>
@@ -38,7 +37,7 @@ constexpr TextValue kLoadedTexts[] = {
 
 constexpr char kUnknownName[] = "Unknown";
 
-bool IsEmpty(const Bstr& text) { return !text.get() || text.get()[0] == L'\0'; }
+bool IsEmpty(const Bstr& text) { return ::IsEmpty(text.get()); }
 
 // One value that Update is about to write.
 struct StoredValue {
@@ -86,11 +85,9 @@ void WriteValue(HKEY key, const StoredValue& value) {
     // The results of the individual writes are not examined: once the subkey exists, a value
     // that cannot be written leaves nothing better to do.
     if (value.type == REG_SZ)
-        (void)RegSetValueExA(key, value.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.text.c_str()),
-                             static_cast<DWORD>(value.text.size() + 1));
+        (void)SetTextValue(key, value.name, value.text);
     else
-        (void)RegSetValueExA(key, value.name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value.number),
-                             sizeof value.number);
+        (void)SetDwordValue(key, value.name, value.number);
 }
 
 // Looks for the subkey named exactly name (letter case included; a null name matches
@@ -109,7 +106,7 @@ bool FindSubkey(HKEY modules, DWORD count, const wchar_t* name, std::string* sub
 
 }  // namespace
 
-AppCatalog::AppCatalog() { Reset(); }
+AppCatalog::AppCatalog(ServiceKeys keys) : keys_(std::move(keys)) { Reset(); }
 
 void AppCatalog::Reset() {
     record_.editMode = 0;
@@ -127,10 +124,10 @@ HRESULT AppCatalog::Fail(const char* message) const {
 
 std::vector<std::string> AppCatalog::ListApplicationNames() const {
     std::vector<std::string> names;
-    DWORD count = CountApplications();
+    DWORD count = CountApplications(keys_);
     if (count == 0) return names;
     RegistryKey modules;
-    if (modules.Open(HKEY_LOCAL_MACHINE, Host().modulesKeyPath.c_str(), KEY_READ) != ERROR_SUCCESS) return names;
+    if (modules.Open(HKEY_LOCAL_MACHINE, keys_.modules.c_str(), KEY_READ) != ERROR_SUCCESS) return names;
     for (DWORD index = 0; index < count; ++index) {
         std::string name;
         if (!GetApplicationName(modules.get(), index, name)) break;
@@ -142,14 +139,14 @@ std::vector<std::string> AppCatalog::ListApplicationNames() const {
 HRESULT AppCatalog::Find(const wchar_t* name, short* found) {
     if (!found) return E_POINTER;
     *found = 0;
-    DWORD count = CountApplications();
+    DWORD count = CountApplications(keys_);
     RegistryKey modules;
-    if (modules.Open(HKEY_LOCAL_MACHINE, Host().modulesKeyPath.c_str(), KEY_READ) != ERROR_SUCCESS) return S_OK;
+    if (modules.Open(HKEY_LOCAL_MACHINE, keys_.modules.c_str(), KEY_READ) != ERROR_SUCCESS) return S_OK;
     std::string subkeyName;
     if (!FindSubkey(modules.get(), count, name, &subkeyName)) return S_OK;
     modules.Close();
 
-    const std::string path = Host().modulesKeyPath + "\\" + subkeyName;
+    const std::string path = keys_.Application(subkeyName);
     for (const TextValue& text : kLoadedTexts)
         (record_.*text.member).reset(ToBstr(ReadTextValue(path, text.name)));
     DWORD attrib = 0;
@@ -186,13 +183,12 @@ HRESULT AppCatalog::Update() {
         }
     }
 
-    const std::string& modulesPath = Host().modulesKeyPath;
     const std::string& dispName = values.front().text;
     RegistryKey modules;
     RegistryKey application;
-    if (modules.Create(HKEY_LOCAL_MACHINE, modulesPath.c_str(), KEY_ALL_ACCESS) != ERROR_SUCCESS ||
+    if (modules.Create(HKEY_LOCAL_MACHINE, keys_.modules.c_str(), KEY_ALL_ACCESS) != ERROR_SUCCESS ||
         application.Create(HKEY_LOCAL_MACHINE,
-                           (modulesPath + "\\" + (dispName.empty() ? kUnknownName : dispName)).c_str(),
+                           keys_.Application(dispName.empty() ? kUnknownName : dispName).c_str(),
                            KEY_ALL_ACCESS) != ERROR_SUCCESS)
         return Fail("Error while working with registry");
 
@@ -209,10 +205,10 @@ HRESULT AppCatalog::CancelUpdate() {
 HRESULT AppCatalog::Delete(const wchar_t* name, short* result) {
     if (!result) return E_POINTER;
     *result = 0;
-    DWORD count = CountApplications();
+    DWORD count = CountApplications(keys_);
     if (count == 0) return S_OK;
     RegistryKey modules;
-    if (modules.Open(HKEY_LOCAL_MACHINE, Host().modulesKeyPath.c_str(), KEY_READ) != ERROR_SUCCESS) return S_OK;
+    if (modules.Open(HKEY_LOCAL_MACHINE, keys_.modules.c_str(), KEY_READ) != ERROR_SUCCESS) return S_OK;
     std::string subkeyName;
     for (DWORD index = 0;; ++index) {
         if (index >= count) return S_OK;
@@ -226,7 +222,7 @@ HRESULT AppCatalog::Delete(const wchar_t* name, short* result) {
         }
     }
     RegistryKey writable;
-    if (writable.Open(HKEY_LOCAL_MACHINE, Host().modulesKeyPath.c_str(), KEY_ALL_ACCESS) != ERROR_SUCCESS)
+    if (writable.Open(HKEY_LOCAL_MACHINE, keys_.modules.c_str(), KEY_ALL_ACCESS) != ERROR_SUCCESS)
         return S_OK;
     *result = writable.DeleteTree(subkeyName.c_str()) == ERROR_SUCCESS ? 1 : 0;
     return S_OK;

@@ -1,7 +1,8 @@
 // The record set of configured applications: one application's fields in memory (the record
 // buffer) with an edit state, moved to and from the application's subkey of the Modules key.
 #pragma once
-#include "host/Owners.h"
+#include "base/Owners.h"
+#include "config/ServiceKeys.h"
 
 #include <windows.h>
 #include <oleauto.h>
@@ -37,7 +38,7 @@ inline constexpr std::size_t kMaxStoredText = 259;
 // Used by one thread at a time; instances share nothing but the registry.
 class AppCatalog {
 public:
-    AppCatalog();
+    explicit AppCatalog(ServiceKeys keys);
     AppCatalog(const AppCatalog&) = delete;
     AppCatalog& operator=(const AppCatalog&) = delete;
 
@@ -108,5 +109,6 @@ private:
     static HRESULT GetText(const Bstr& field, BSTR* value);
     static HRESULT PutText(Bstr& field, const wchar_t* value);
 
+    ServiceKeys keys_;
     AppRecord record_;
 };

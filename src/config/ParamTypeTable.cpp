@@ -1,6 +1,6 @@
 #include "config/ParamTypeTable.h"
 
-#include "config/Conversions.h"
+#include "base/Conversions.h"
 
 namespace {
 

@@ -1,7 +1,6 @@
 #include "config/ServiceSettings.h"
 
-#include "config/RegistryKey.h"
-#include "host/ServiceHost.h"
+#include "base/RegistryKey.h"
 
 const ServiceSettingInfo& SettingInfo(ServiceSetting setting) {
     for (const auto& info : kServiceSettings)
@@ -9,10 +8,10 @@ const ServiceSettingInfo& SettingInfo(ServiceSetting setting) {
     return kServiceSettings[0];  // unreachable: every enumerator has a row
 }
 
-bool IsSettingOn(ServiceSetting setting) {
+bool IsSettingOn(const ServiceKeys& keys, ServiceSetting setting) {
     const ServiceSettingInfo& info = SettingInfo(setting);
     RegistryKey parameters;
-    if (parameters.Open(HKEY_LOCAL_MACHINE, Host().parametersKeyPath.c_str(), KEY_READ) != ERROR_SUCCESS)
+    if (parameters.Open(HKEY_LOCAL_MACHINE, keys.parameters.c_str(), KEY_READ) != ERROR_SUCCESS)
         return info.onUnlessZero;
     DWORD value = info.onUnlessZero ? 1 : 0;
     DWORD size = sizeof value;
@@ -20,4 +19,19 @@ bool IsSettingOn(ServiceSetting setting) {
                                  reinterpret_cast<BYTE*>(&value), &size);
     if (info.onUnlessZero) return !(read == ERROR_SUCCESS && value == 0);
     return read == ERROR_SUCCESS && value == 1;
+}
+
+void PrepareServiceKeys(const ServiceKeys& keys) {
+    RegistryKey parameters;
+    if (parameters.Create(HKEY_LOCAL_MACHINE, keys.parameters.c_str(), KEY_ALL_ACCESS) == ERROR_SUCCESS) {
+        for (const auto& setting : kServiceSettings) {
+            DWORD value = 0;
+            DWORD size = sizeof value;
+            if (RegQueryValueExA(parameters.get(), setting.valueName, nullptr, nullptr,
+                                 reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS)
+                (void)SetDwordValue(parameters.get(), setting.valueName, setting.defaultValue);
+        }
+    }
+    RegistryKey modules;
+    (void)modules.Create(HKEY_LOCAL_MACHINE, keys.modules.c_str(), KEY_ALL_ACCESS);
 }

@@ -1,5 +1,7 @@
 // The five service-wide flags stored in the Parameters key, and their reading rules.
 #pragma once
+#include "config/ServiceKeys.h"
+
 #include <windows.h>
 
 enum class ServiceSetting { EnableTrayIcon, RelaunchOnContinue, EnableLaunch, TerminateOnPause, TerminateOnStop };
@@ -25,4 +27,8 @@ const ServiceSettingInfo& SettingInfo(ServiceSetting setting);
 
 // Opens the Parameters key, reads the flag into 4 bytes and applies its rule. Nothing is
 // cached: every call reads the registry as it is now.
-bool IsSettingOn(ServiceSetting setting);
+bool IsSettingOn(const ServiceKeys& keys, ServiceSetting setting);
+
+// Creates the Parameters key with every missing setting at its default (a value that reads
+// into 4 bytes is left alone, whatever its type) and the Modules key. Reports nothing.
+void PrepareServiceKeys(const ServiceKeys& keys);

@@ -1,11 +1,11 @@
 #include "host/EntryPoint.h"
 
-#include "config/ClassTable.h"
-#include "config/RegistryKey.h"
+#include "base/MessageBox.h"
+#include "base/RegistryKey.h"
 #include "host/Installation.h"
-#include "host/MessageBox.h"
 #include "host/Security.h"
 #include "host/ServiceHost.h"
+#include "host/UserInterface.h"
 #include "Guids.h"
 #include "resource.h"
 
@@ -50,6 +50,7 @@ DWORD RunConfigure() {
     // The class objects stay registered while the configuration is open, so COM requests are
     // served meanwhile.
     host.PrepareRun();
+    if (host.ui) host.ui->ShowConfiguration(host);
     host.EndRun();
     return 0;
 }
@@ -92,14 +93,14 @@ std::string HelpText(const std::string& serviceName) {
            "\n-Configure  [Allows you to change properties of the service]";
 }
 
-DWORD RunEntry(HINSTANCE instance, const char* commandLine) {
+DWORD RunEntry(HINSTANCE instance, const char* commandLine, UserInterface* ui) {
     if (GetVersion() & 0x80000000u) {
         ShowMessageBox(nullptr, "Corvane requires Windows NT.\nCannot continue.", "Corvane", MB_ICONERROR);
         return 0;
     }
 
     ServiceHost& host = Host();
-    host.InitHost(ProgramClassTable(), instance, IDS_SERVICENAME, &kTypeLibraryId);
+    host.InitHost(instance, IDS_SERVICENAME, ui);
     host.isService = true;
 
     for (const char* position = FindNextOption(commandLine, "-/"); position;

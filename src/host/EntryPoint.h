@@ -11,5 +11,8 @@ const char* FindNextOption(const char* position, const char* separators);
 // The help text shown for "?".
 std::string HelpText(const std::string& serviceName);
 
-// Runs the whole entry and returns the process exit code.
-DWORD RunEntry(HINSTANCE instance, const char* commandLine);
+class UserInterface;
+
+// Runs the whole entry and returns the process exit code. ui (may be null) is the user
+// interface that the host shows.
+DWORD RunEntry(HINSTANCE instance, const char* commandLine, UserInterface* ui);

@@ -1,8 +1,12 @@
 // Installing and removing the service, the AppID, the classes and the type library.
-#include "config/RegistryKey.h"
-#include "host/EventLog.h"
+#include "base/Conversions.h"
+#include "base/ErrorResult.h"
+#include "base/EventLog.h"
+#include "base/ModulePath.h"
+#include "base/Owners.h"
+#include "base/RegistryKey.h"
+#include "com/ClassTable.h"
 #include "host/Installation.h"
-#include "host/Owners.h"
 #include "host/ServiceHost.h"
 #include "registrar/RegistrarScript.h"
 #include "Guids.h"
@@ -10,7 +14,6 @@
 
 #include <objbase.h>
 #include <oleauto.h>
-#include <vector>
 #include <wrl/client.h>
 
 using Microsoft::WRL::ComPtr;
@@ -19,16 +22,6 @@ namespace {
 
 // After a stop request, how long "Install" waits for an old service to be gone.
 constexpr DWORD kServiceGoneTimeoutMs = 30000;
-
-std::string ClassKeyName(REFCLSID clsid) {
-    LPOLESTR text = nullptr;
-    if (FAILED(StringFromCLSID(clsid, &text))) return {};
-    int length = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string name(static_cast<std::size_t>(length > 0 ? length - 1 : 0), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, -1, name.data(), length, nullptr, nullptr);
-    CoTaskMemFree(text);
-    return name;
-}
 
 // Waits until the service is no longer known to the service manager (deleted and stopped).
 void WaitUntilServiceGone() {
@@ -94,9 +87,9 @@ void ResetLocalServerKeys() {
     RegistryKey classes;
     if (classes.Open(HKEY_CLASSES_ROOT, "CLSID", KEY_ALL_ACCESS) != ERROR_SUCCESS) return;
     const std::string path = ExecutablePath();
-    for (ClassEntry* entry = Host().classTable; entry && entry->clsid; ++entry) {
+    for (const ClassEntry& entry : ProgramClassTable()) {
         RegistryKey classKey;
-        if (classKey.Open(classes.get(), ClassKeyName(*entry->clsid).c_str(), KEY_ALL_ACCESS) != ERROR_SUCCESS)
+        if (classKey.Open(classes.get(), GuidText(*entry.clsid).c_str(), KEY_ALL_ACCESS) != ERROR_SUCCESS)
             continue;
         RegDeleteValueA(classKey.get(), "AppID");
         RegDeleteValueA(classKey.get(), "_LocalServer32");
@@ -107,37 +100,22 @@ void ResetLocalServerKeys() {
 }
 
 HRESULT RegisterClasses() {
-    for (ClassEntry* entry = Host().classTable; entry && entry->clsid; ++entry) {
-        if (!entry->updateRegistry) continue;
-        HRESULT result = entry->updateRegistry(true);
-        if (FAILED(result)) return result;
-    }
+    for (const ClassEntry& entry : ProgramClassTable())
+        RETURN_IF_FAILED(RunRegistrationScript(Host().instance, entry.registrationScript, true));
     return RegisterTypeLibrary();
 }
 
 HRESULT UnregisterClasses() {
-    for (ClassEntry* entry = Host().classTable; entry && entry->clsid; ++entry)
-        if (entry->updateRegistry) (void)entry->updateRegistry(false);
+    for (const ClassEntry& entry : ProgramClassTable())
+        (void)RunRegistrationScript(Host().instance, entry.registrationScript, false);
     (void)UnregisterTypeLibrary();
     return S_OK;
 }
 
 HRESULT LoadOwnTypeLibrary(ITypeLib** library, std::wstring* path) {
     *library = nullptr;
-    std::wstring file;
-    {
-        std::vector<wchar_t> buffer(MAX_PATH);
-        for (;;) {
-            DWORD length = GetModuleFileNameW(Host().typeLibraryInstance, buffer.data(),
-                                              static_cast<DWORD>(buffer.size()));
-            if (length == 0) return HRESULT_FROM_WIN32(GetLastError());
-            if (length < buffer.size()) {
-                file.assign(buffer.data(), length);
-                break;
-            }
-            buffer.resize(buffer.size() * 2);
-        }
-    }
+    std::wstring file = ModuleFileNameWide(Host().instance);
+    if (file.empty()) return LastErrorResult();
     HRESULT result = LoadTypeLib(file.c_str(), library);
     if (FAILED(result)) {
         std::size_t dot = file.rfind(L'.');
@@ -155,7 +133,7 @@ namespace {
 std::string TypeLibraryVersionKey(const TLIBATTR& attributes) {
     char version[32];
     wsprintfA(version, "%x.%x", attributes.wMajorVerNum, attributes.wMinorVerNum);
-    return "TypeLib\\" + ClassKeyName(attributes.guid) + "\\" + version;
+    return "TypeLib\\" + GuidText(attributes.guid) + "\\" + version;
 }
 
 // Wine's type-library marshaller looks a library up under the neutral locale only, so a
@@ -166,9 +144,7 @@ void RegisterUnderNeutralLocale(ITypeLib* library, const std::wstring& path) {
     TLIBATTR* attributes = nullptr;
     if (FAILED(library->GetLibAttr(&attributes))) return;
     if (attributes->lcid != 0 && attributes->syskind == SYS_WIN64) {
-        int length = WideCharToMultiByte(CP_ACP, 0, path.c_str(), -1, nullptr, 0, nullptr, nullptr);
-        std::string ansiPath(static_cast<std::size_t>(length > 0 ? length - 1 : 0), '\0');
-        WideCharToMultiByte(CP_ACP, 0, path.c_str(), -1, ansiPath.data(), length, nullptr, nullptr);
+        const std::string ansiPath = ToAnsi(path);
         RegistryKey neutral;
         if (neutral.Create(HKEY_CLASSES_ROOT, (TypeLibraryVersionKey(*attributes) + "\\0\\win64").c_str(),
                            KEY_WRITE) == ERROR_SUCCESS)
@@ -206,19 +182,20 @@ HRESULT UnregisterTypeLibrary() {
             (void)version.DeleteTree("0");
     }
     using UnRegisterFunction = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
-    if (HMODULE automation = LoadLibraryA("oleaut32.dll")) {
+    if (ModuleHandle automation{LoadLibraryA("oleaut32.dll")}) {
         // An automation library without the function leaves the library registered, silently.
-        if (auto unregister = reinterpret_cast<UnRegisterFunction>(GetProcAddress(automation, "UnRegisterTypeLib")))
+        if (auto unregister =
+                reinterpret_cast<UnRegisterFunction>(GetProcAddress(automation.get(), "UnRegisterTypeLib")))
             (void)unregister(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
                              attributes->syskind);
-        FreeLibrary(automation);
     }
     library->ReleaseTLibAttr(attributes);
     return result;
 }
 
 HRESULT RegisterHost(bool classes, bool service) {
-    HRESULT result = CoInitialize(nullptr);
+    ComInitialization com(COINIT_APARTMENTTHREADED);
+    HRESULT result = com.result();
     if (FAILED(result)) return result;
 
     // Any installed service goes first, whichever halves are installed. Its stop is requested
@@ -231,19 +208,13 @@ HRESULT RegisterHost(bool classes, bool service) {
     bool serviceBlocked = hadService && IsServiceInstalled();
 
     if (service) {
-        (void)RunRegistrationScript(IDR_APPID_SCRIPT, true);
+        (void)RunRegistrationScript(Host().instance, IDR_APPID_SCRIPT, true);
         RegistryKey appIdRoot;
         LONG error = appIdRoot.Open(HKEY_CLASSES_ROOT, "AppID", KEY_WRITE);
-        if (error != ERROR_SUCCESS) {
-            CoUninitialize();
-            return static_cast<HRESULT>(error);
-        }
+        if (error != ERROR_SUCCESS) return static_cast<HRESULT>(error);
         RegistryKey appId;
         error = appId.Open(appIdRoot.get(), kAppIdText, KEY_WRITE);
-        if (error != ERROR_SUCCESS) {
-            CoUninitialize();
-            return static_cast<HRESULT>(error);
-        }
+        if (error != ERROR_SUCCESS) return static_cast<HRESULT>(error);
         RegDeleteValueA(appId.get(), kLocalServiceValue);
         // COM starts the service named here to serve the classes, so it names this service.
         (void)SetTextValue(appId.get(), kLocalServiceValue, Host().serviceName);
@@ -262,18 +233,16 @@ HRESULT RegisterHost(bool classes, bool service) {
         HRESULT registered = RegisterClasses();
         if (FAILED(registered) || SUCCEEDED(result)) result = registered;
     }
-    CoUninitialize();
     return result;
 }
 
 HRESULT UnregisterHost(bool classes, bool service) {
-    HRESULT result = CoInitialize(nullptr);
-    if (FAILED(result)) return result;
+    ComInitialization com(COINIT_APARTMENTTHREADED);
+    if (FAILED(com.result())) return com.result();
     if (service) {
-        (void)RunRegistrationScript(IDR_APPID_SCRIPT, false);
+        (void)RunRegistrationScript(Host().instance, IDR_APPID_SCRIPT, false);
         (void)DeleteHostService();
     }
     if (classes) (void)UnregisterClasses();
-    CoUninitialize();
     return S_OK;
 }

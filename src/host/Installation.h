@@ -9,14 +9,9 @@
 inline constexpr char kLocalServiceValue[] = "LocalService";
 inline constexpr char kServiceParametersValue[] = "ServiceParameters";
 
-// Creates the Parameters key with any missing default, the Modules key and the event source
-// key, and stores the two key paths in the ServiceHost. Reports nothing.
+// Creates the host's Parameters key with any missing default, its Modules key and the event
+// source key. Reports nothing.
 void PrepareRegistry();
-
-// The full path of a module's file (GetModuleFileNameA), held whole; empty on failure.
-std::string ModuleFileName(HMODULE module);
-// The executable's full path.
-std::string ExecutablePath();
 
 // Installs: any installed service is stopped and deleted first; then, by the two switches,
 // the AppID registration and the service, and the classes with the type library.

@@ -1,6 +1,7 @@
 #include "host/Security.h"
 
-#include "host/Owners.h"
+#include "base/ErrorResult.h"
+#include "base/Owners.h"
 
 #include <mutex>
 
@@ -8,8 +9,6 @@ namespace {
 
 std::mutex checkLock;
 std::function<bool()> forcedCheck;
-
-HRESULT LastErrorResult() { return HRESULT_FROM_WIN32(GetLastError()); }
 
 // Reads a SID-holding token class (TokenUser or TokenPrimaryGroup) and copies its SID.
 HRESULT ReadTokenSid(HANDLE token, TOKEN_INFORMATION_CLASS kind, std::vector<BYTE>& sid) {
@@ -57,16 +56,15 @@ bool IsLocalAdministrator() {
     if (!read) return false;
 
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-    PSID administrators = nullptr;
+    AllocatedSid administrators;
     if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0,
-                                  0, 0, 0, &administrators))
+                                  0, 0, 0, administrators.put()))
         return false;
     // The group attributes (enabled, deny-only) are not looked at.
     const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(buffer);
     bool member = false;
     for (DWORD i = 0; i < groups->GroupCount && !member; ++i)
-        member = EqualSid(groups->Groups[i].Sid, administrators) != FALSE;
-    FreeSid(administrators);
+        member = EqualSid(groups->Groups[i].Sid, administrators.get()) != FALSE;
     return member;
 }
 

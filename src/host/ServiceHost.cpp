@@ -1,42 +1,43 @@
 #include "host/ServiceHost.h"
 
-#include "host/EventLog.h"
+#include "base/EventLog.h"
+#include "base/ProgramName.h"
+#include "com/ClassTable.h"
 #include "host/Installation.h"
 #include "host/Security.h"
-#include "host/Owners.h"
+#include "host/UserInterface.h"
 #include "launch/LaunchWorker.h"
-#include "launch/Tracking.h"
 #include "messages.h"
 
 #include <objbase.h>
-
-GUID typeLibraryId{};
+#include <memory>
+#include <wrl/client.h>
 
 namespace {
-// How long the end of the service waits for a worker still inside a launch.
-constexpr DWORD kWorkerGraceMs = 30000;
+
+// How long the end of the service waits for a launch in hand (creating one process and
+// tracking it) to finish, so that the process does not end between the two.
+constexpr DWORD kLaunchGraceMs = 30000;
+// How often the service manager hears from a service that is waiting while it stops.
+constexpr DWORD kStopCheckpointMs = 1000;
+
+struct WorkerStart {
+    ServiceHost* host;
+    LaunchTracker::Ticket ticket;
+};
+
 }  // namespace
 
 ServiceHost& Host() {
-    static ServiceHost host;
-    return host;
+    // Never destroyed: a worker still inside a call when the process ends must not meet a
+    // host being torn down.
+    static ServiceHost* host = new ServiceHost;
+    return *host;
 }
 
-void ServiceHost::InitHost(ClassEntry* table, HINSTANCE module, UINT serviceNameId, const GUID* typeLibrary) {
-    instance = resourceInstance = typeLibraryInstance = module;
-    classTable = table;
-    lockCount = 0;
-    // Initialised once per process, however often the host is initialised.
-    static const bool locksReady = [this] {
-        InitializeCriticalSection(&typeInfoLock);
-        InitializeCriticalSection(&windowCreationLock);
-        InitializeCriticalSection(&classTableLock);
-        return true;
-    }();
-    (void)locksReady;
-    windowCreationList = nullptr;
-    for (ClassEntry* entry = classTable; entry && entry->clsid; ++entry)
-        if (entry->startEndHook) entry->startEndHook(true);
+void ServiceHost::InitHost(HINSTANCE module, UINT serviceNameId, UserInterface* userInterface) {
+    instance = module;
+    ui = userInterface;
 
     // Until a message loop starts elsewhere, the last release of a plain COM server ends the
     // loop of this thread: its queue exists from now on, so a quit posted before the loop
@@ -44,13 +45,18 @@ void ServiceHost::InitHost(ClassEntry* table, HINSTANCE module, UINT serviceName
     MSG message;
     PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
     messageThreadId = GetCurrentThreadId();
-
-    if (typeLibrary) typeLibraryId = *typeLibrary;
     isService = true;
 
     char name[256] = "";
     LoadStringA(module, serviceNameId, name, sizeof name);
     serviceName = name;
+    SetProgramName(serviceName);
+    keys = ServiceKeys::ForService(serviceName);
+    comServer.keys = keys;
+    comServer.lifetime.SetLastReleaseAction([this] {
+        // A service lives on without objects; a plain COM server ends with its last one.
+        if (!isService) PostThreadMessageA(messageThreadId, WM_QUIT, 0, 0);
+    });
 
     status = {};
     status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
@@ -62,23 +68,25 @@ void ServiceHost::InitHost(ClassEntry* table, HINSTANCE module, UINT serviceName
 
 int ServiceHost::PrepareRun() {
     // Results of the COM set-up are deliberately not examined: a process that cannot join
-    // the apartment or set security still runs its service.
+    // the apartment or set security still runs its service. The apartment is left by EndRun.
     (void)CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     ComSecurityDescriptor descriptor;
     (void)BuildComSecurityDescriptor(descriptor, false, true);
     (void)CoInitializeSecurity(descriptor.get(), -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT,
                                RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
 
-    for (ClassEntry* entry = classTable; entry && entry->clsid; ++entry) {
-        IUnknown* classObject = nullptr;
-        HRESULT result = entry->createClassObject(IID_IUnknown, reinterpret_cast<void**>(&classObject));
-        if (SUCCEEDED(result)) {
-            result = CoRegisterClassObject(*entry->clsid, classObject,
+    classCookies.clear();
+    for (const ClassEntry& entry : ProgramClassTable()) {
+        Microsoft::WRL::ComPtr<IUnknown> classObject;
+        DWORD cookie = 0;
+        HRESULT result = entry.createClassObject(comServer, IID_IUnknown,
+                                                 reinterpret_cast<void**>(classObject.GetAddressOf()));
+        if (SUCCEEDED(result))
+            result = CoRegisterClassObject(*entry.clsid, classObject.Get(),
                                            CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER,
-                                           REGCLS_MULTIPLEUSE, &entry->cookie);
-            classObject->Release();
-        }
+                                           REGCLS_MULTIPLEUSE, &cookie);
         if (FAILED(result)) break;
+        classCookies.push_back(cookie);
     }
 
     helpFileName = "Kestrun.hlp";
@@ -101,9 +109,26 @@ void ServiceHost::StartHost() {
 }
 
 void ServiceHost::EndRun() {
-    for (ClassEntry* entry = classTable; entry && entry->clsid; ++entry)
-        if (FAILED(CoRevokeClassObject(entry->cookie))) break;
+    for (DWORD cookie : classCookies)
+        if (FAILED(CoRevokeClassObject(cookie))) break;
+    classCookies.clear();
     CoUninitialize();
+}
+
+bool ServiceHost::StartLaunchWorker(LaunchTracker::Ticket ticket) {
+    auto start = std::make_unique<WorkerStart>(WorkerStart{this, ticket});
+    // The thread runs on its own; the process's end takes it along if it is still inside a
+    // method call then.
+    UniqueHandle worker(CreateThread(nullptr, 0, &ServiceHost::LaunchWorkerThread, start.get(), 0, nullptr));
+    if (!worker) return false;
+    (void)start.release();  // the thread owns it now
+    return true;
+}
+
+DWORD WINAPI ServiceHost::LaunchWorkerThread(void* parameter) {
+    std::unique_ptr<WorkerStart> start(static_cast<WorkerStart*>(parameter));
+    ServiceHost& host = *start->host;
+    return RunLaunchWorker(host.keys, host.tracker, start->ticket);
 }
 
 void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
@@ -127,10 +152,7 @@ void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
 
     // The pass's ticket is taken here, before RUNNING can be reported: a stop or pause that
     // comes before the worker runs still cancels its pass.
-    const LaunchTracker::Ticket ticket = Tracker().BeginPass();
-    UniqueHandle worker(CreateThread(nullptr, 0, &RunLaunchWorker,
-                                     reinterpret_cast<void*>(static_cast<UINT_PTR>(ticket)), 0, nullptr));
-    if (!worker) {
+    if (!host.StartLaunchWorker(host.tracker.BeginPass())) {
         // Report the failure as stopped rather than leave the service start pending forever.
         DWORD error = GetLastError();
         LogEventText("Could not create worker thread");
@@ -141,16 +163,28 @@ void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
 
     if (!SetConsoleCtrlHandler(&ServiceHost::ConsoleControlHandler, TRUE))
         LogEventText("Control Handler could not be installed");
+    if (host.ui) host.mainWindow = host.ui->CreateMainWindow(host);
 
     host.RunMessageLoop();
 
-    // The stop cancelled the worker's pass, which ends before its next launch; give it a
-    // bounded time to finish the launch in hand, so that the process does not end under it.
-    WaitForSingleObject(worker.get(), kWorkerGraceMs);
-    worker.reset();
+    // The stop cancelled every pass, which ends before its next launch. A launch in hand
+    // (creating one process and tracking it) is given a bounded time to finish, so that the
+    // process does not end between the two; a pass that is inside a server's method call is
+    // not waited for: the process's end takes the call along.
+    {
+        const DWORD started = GetTickCount();
+        while (!host.tracker.WaitForLaunchesInFlight(kStopCheckpointMs) &&
+               GetTickCount() - started < kLaunchGraceMs) {
+            std::lock_guard<std::recursive_mutex> guard(host.stateLock);
+            ++host.status.dwCheckPoint;
+            host.status.dwWaitHint = 2 * kStopCheckpointMs;
+            (void)SetServiceStatus(host.statusHandle, &host.status);
+        }
+    }
     if (host.mainWindow) {
         WinHelpA(host.mainWindow, host.helpFileName.c_str(), HELP_QUIT, 0);
         SendMessageA(host.mainWindow, WM_CLOSE, 0, 0);
+        host.mainWindow = nullptr;
     }
     host.SetServiceState(SERVICE_STOPPED);
 }
@@ -170,14 +204,14 @@ void WINAPI ServiceHost::ServiceControlHandler(DWORD code) {
     ServiceHost& host = Host();
     switch (code) {
     case SERVICE_CONTROL_STOP:
-        OnServiceStop();
+        host.OnServiceStop();
         PostThreadMessageA(host.messageThreadId, WM_QUIT, 0, 0);
         break;
     case SERVICE_CONTROL_PAUSE:
-        OnServicePause();
+        host.OnServicePause();
         break;
     case SERVICE_CONTROL_CONTINUE:
-        OnServiceContinue();
+        host.OnServiceContinue();
         break;
     case SERVICE_CONTROL_INTERROGATE:
     case SERVICE_CONTROL_SHUTDOWN:
@@ -189,7 +223,12 @@ void WINAPI ServiceHost::ServiceControlHandler(DWORD code) {
 }
 
 void ServiceHost::SetServiceState(DWORD state) {
+    std::lock_guard<std::recursive_mutex> guard(stateLock);
     status.dwCurrentState = state;
+    if (state == SERVICE_RUNNING || state == SERVICE_PAUSED || state == SERVICE_STOPPED) {
+        status.dwCheckPoint = 0;
+        status.dwWaitHint = 0;
+    }
     (void)SetServiceStatus(statusHandle, &status);  // not examined: nothing better to do on failure
     switch (state) {
     case SERVICE_RUNNING:
@@ -214,17 +253,12 @@ void ServiceHost::SetServiceState(DWORD state) {
     default:
         break;
     }
+    if (ui) ui->ServiceStateChanged(*this, state);
 }
 
 BOOL WINAPI ServiceHost::ConsoleControlHandler(DWORD type) {
     if (type == CTRL_LOGOFF_EVENT) Host().logoffSeen = true;
     return FALSE;  // the next handler in the chain sees the event too
-}
-
-LONG ServiceHost::ReleaseServerLock() {
-    LONG count = InterlockedDecrement(&lockCount);
-    if (count == 0 && !isService) PostThreadMessageA(messageThreadId, WM_QUIT, 0, 0);
-    return count;
 }
 
 bool ServiceHost::IsServiceRunning() const {

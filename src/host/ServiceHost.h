@@ -1,71 +1,74 @@
-// The one process-wide object of the service host: COM server state, the service's identity
-// and status, the configuration key paths and the state shared with the tray.
+// The one process-wide object of the service host: the service's identity, status and
+// configuration keys, the COM server it serves, the launch tracker, and the reactions to the
+// service manager's controls.
 #pragma once
-#include <windows.h>
-#include <objbase.h>
-#include <shellapi.h>
-#include <atomic>
-#include <string>
+#include "base/Owners.h"
+#include "com/ServerLifetime.h"
+#include "config/ServiceKeys.h"
+#include "launch/Tracking.h"
 
-// One COM class that the server exposes. A table ends with an entry whose clsid is null.
-struct ClassEntry {
-    const CLSID* clsid;
-    HRESULT (*updateRegistry)(bool doRegister);
-    HRESULT (*createClassObject)(REFIID iid, void** object);
-    HRESULT (*createInstance)(IUnknown* outer, REFIID iid, void** object);
-    IUnknown* cachedClassObject;
-    DWORD cookie;
-    const char* (*description)();
-    const void* (*categoryMap)();
-    void (*startEndHook)(bool starting);
-};
+#include <windows.h>
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class UserInterface;
 
 class ServiceHost {
 public:
-    // COM server part.
+    // Identity and configuration, fixed by InitHost.
     HINSTANCE instance = nullptr;
-    HINSTANCE resourceInstance = nullptr;
-    HINSTANCE typeLibraryInstance = nullptr;
-    ClassEntry* classTable = nullptr;
-    volatile LONG lockCount = 0;
-    CRITICAL_SECTION typeInfoLock{};
-    CRITICAL_SECTION windowCreationLock{};
-    CRITICAL_SECTION classTableLock{};
-    void* windowCreationList = nullptr;
-
-    // Service part.
-    NOTIFYICONDATAA trayIconData{};
     std::string serviceName;
-    std::string parametersKeyPath;
-    std::string modulesKeyPath;
+    ServiceKeys keys;
     std::string helpFileName;
+    UserInterface* ui = nullptr;
+
+    // The COM server (its lifetime and the keys its Module class serves) and the cookies of
+    // its registered class objects.
+    ComServer comServer;
+    std::vector<DWORD> classCookies;
+
+    // What the launch passes started.
+    LaunchTracker tracker;
+
+    // Service status. SetServiceState and the reactions run under stateLock.
     SERVICE_STATUS_HANDLE statusHandle = nullptr;
     SERVICE_STATUS status{};
+    std::recursive_mutex stateLock;
     std::atomic<DWORD> messageThreadId{0};
     std::atomic<bool> isService{false};
     std::atomic<bool> isRunning{false};
     std::atomic<bool> startedByCom{false};
-    HWND mainWindow = nullptr;
-    UINT_PTR timerId = 0;
-    std::atomic<bool> trayIconAdded{false};
     std::atomic<bool> logoffSeen{false};
     std::atomic<bool> wasPaused{false};
+    HWND mainWindow = nullptr;
 
-    void InitHost(ClassEntry* table, HINSTANCE module, UINT serviceNameId, const GUID* typeLibrary);
+    void InitHost(HINSTANCE module, UINT serviceNameId, UserInterface* userInterface = nullptr);
     int PrepareRun();
     void StartHost();
     void EndRun();
     void SetServiceState(DWORD state);
     void RunMessageLoop();
-    LONG ReleaseServerLock();
     bool IsServiceRunning() const;
+
+    // The reactions to the service manager's controls and to the tray's commands; each
+    // returns 1. Serialised by stateLock, and none waits for a launch.
+    int OnServiceStop();
+    int OnServicePause();
+    int OnServiceContinue();
+    // Releases every tracked server, then terminates every tracked program; returns 1.
+    int TerminateAllApplications();
 
     static void WINAPI ServiceMain(DWORD argc, char** argv);
     static void WINAPI ServiceControlHandler(DWORD code);
     static BOOL WINAPI ConsoleControlHandler(DWORD type);
+
+private:
+    // Starts a launch pass with ticket on a thread of its own; false (last error set) when the
+    // thread cannot be created.
+    bool StartLaunchWorker(LaunchTracker::Ticket ticket);
+    static DWORD WINAPI LaunchWorkerThread(void* parameter);
 };
 
 ServiceHost& Host();
-
-// GUID of the program's type library, copied by InitHost.
-extern GUID typeLibraryId;

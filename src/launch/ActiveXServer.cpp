@@ -1,10 +1,10 @@
 #include "launch/ActiveXServer.h"
 
+#include "base/Conversions.h"
+#include "base/ErrorReporting.h"
+#include "base/Owners.h"
 #include "config/AppCatalog.h"
-#include "config/Conversions.h"
 #include "config/ParamTypeTable.h"
-#include "host/Owners.h"
-#include "launch/ErrorReporting.h"
 #include "Guids.h"
 
 #include <cstdarg>
@@ -89,8 +89,6 @@ HRESULT TakeArgument(const FormatItem& item, va_list* list, VARIANT* argument, s
     return S_OK;
 }
 
-bool IsEmpty(const Bstr& text) { return !text.get() || text.get()[0] == L'\0'; }
-
 }  // namespace
 
 HRESULT StartActiveXServer(BSTR progId, IDispatch** server) {
@@ -117,7 +115,7 @@ int InvokeConfiguredMethod(AppCatalog* catalog, IDispatch* server, BSTR appName)
     // whatever was loaded before, which belongs to another application.
     if (FAILED(catalog->Find(appName, &found)) || found != 1) return 0;
     const AppRecord& record = catalog->Record();
-    if (IsEmpty(record.methodName)) return 1;
+    if (IsEmpty(record.methodName.get())) return 1;
 
     const Bstr* values[] = {&record.paramOne, &record.paramTwo, &record.paramThree, &record.paramFour};
     const Bstr* types[] = {&record.paramOneType, &record.paramTwoType, &record.paramThreeType,
@@ -125,7 +123,7 @@ int InvokeConfiguredMethod(AppCatalog* catalog, IDispatch* server, BSTR appName)
     int count = 0;
     std::string format;
     for (const Bstr* type : types) {
-        if (IsEmpty(*type)) continue;
+        if (IsEmpty(type->get())) continue;
         ++count;
         if (char letter = TypeLetter(type->get())) format += letter;
     }

@@ -1,14 +1,12 @@
 #include "launch/LaunchWorker.h"
 
+#include "base/Conversions.h"
+#include "base/Owners.h"
+#include "base/RegistryKey.h"
 #include "config/AppCatalog.h"
-#include "config/Conversions.h"
-#include "config/LaunchObject.h"
-#include "config/RegistryKey.h"
 #include "config/ServiceSettings.h"
-#include "host/Owners.h"
-#include "host/ServiceHost.h"
 #include "launch/ActiveXServer.h"
-#include "launch/Tracking.h"
+#include "launch/StartApplication.h"
 
 #include <string>
 #include <wrl/client.h>
@@ -38,39 +36,21 @@ ApplicationValues ReadApplicationValues(const std::string& keyPath) {
     return values;
 }
 
-BSTR ToBstrText(const std::string& text) {
-    int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
-    BSTR converted = SysAllocStringLen(nullptr, static_cast<UINT>(length));
-    if (converted && length > 0)
-        MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), converted, length);
-    return converted;
-}
-
-// Starts the instances of one standard program, each tracked by the pass's ticket. False when
-// the pass was cancelled before one of its launches.
-bool LaunchProgram(LaunchTracker::Ticket ticket, LaunchObject* launcher, const ApplicationValues& values) {
-    Bstr path(ToBstrText(values.exePath));
-    Variant arguments;
-    arguments.get()->vt = VT_BSTR;
-    arguments.get()->bstrVal = ToBstrText(values.cmdLineArgs);
-    Variant show;
-    show.get()->vt = VT_I4;
-    show.get()->lVal = static_cast<LONG>(values.attrib);
-    Variant startDir;
-    startDir.get()->vt = VT_BSTR;
-    startDir.get()->bstrVal = ToBstrText(values.startDir);
-
+// Starts the instances of one standard program, each tracked by the pass's ticket through the
+// handle that created it. False when the pass was cancelled before one of its launches.
+bool LaunchProgram(LaunchTracker& tracker, LaunchTracker::Ticket ticket, const ApplicationValues& values) {
+    // A show value that does not fit a non-negative LONG is refused, as the Launch class
+    // refuses it: no instance starts.
+    const LONG show = static_cast<LONG>(values.attrib);
     for (DWORD instance = 0; instance < values.instances; ++instance) {
-        LaunchTracker::PendingLaunch launch = Tracker().BeginLaunch(ticket);
+        LaunchTracker::PendingLaunch launch = tracker.BeginLaunch(ticket);
         if (!launch) return false;
-        DWORD processId = 0;
+        if (show < 0) continue;
+        StartedProgram started;
         // A failed start has reported itself; the pass goes on with the next instance.
-        if (FAILED(launcher->StartApplication(path.get(), *arguments.get(), *show.get(), *startDir.get(),
-                                              &processId)) ||
-            processId == 0)
+        if (FAILED(StartProgram(values.exePath, values.cmdLineArgs, show, values.startDir, started)))
             continue;
-        // A program that cannot be opened for termination keeps running untracked.
-        launch.Track(OpenProcess(PROCESS_TERMINATE, FALSE, processId));
+        launch.Track(started.process.release());
     }
     return true;
 }
@@ -78,20 +58,20 @@ bool LaunchProgram(LaunchTracker::Ticket ticket, LaunchObject* launcher, const A
 // Starts the instances of one ActiveX server: each is created, tracked by the pass's ticket and
 // has the application's configured method called. False when the pass was cancelled before
 // one of its launches.
-bool LaunchServer(LaunchTracker::Ticket ticket, LaunchObject* launcher, AppCatalog* catalog, const std::string& name,
+bool LaunchServer(LaunchTracker& tracker, LaunchTracker::Ticket ticket, AppCatalog* catalog, const std::string& name,
                   const ApplicationValues& values) {
     Bstr progId(ToBstr(values.progId));
     Bstr appName(ToBstr(name));
     for (DWORD instance = 0; instance < values.instances; ++instance) {
-        if (Tracker().IsCancelled(ticket)) return false;
+        if (tracker.IsCancelled(ticket)) return false;
         ComPtr<IDispatch> server;
         // A server that cannot be created has reported itself; the pass goes on.
-        if (FAILED(launcher->StartActiveXServer(progId.get(), server.ReleaseAndGetAddressOf()))) continue;
+        if (FAILED(StartActiveXServer(progId.get(), server.ReleaseAndGetAddressOf()))) continue;
         // The table takes a reference of its own: a stop may release the tracked one at any
         // moment, while the pass still calls the method on it.
         server->AddRef();
-        Tracker().TrackServer(ticket, server.Get());
-        if (Tracker().IsCancelled(ticket)) return false;
+        tracker.TrackServer(ticket, server.Get());
+        if (tracker.IsCancelled(ticket)) return false;
         // The method's outcome is not looked at: the server stays started and tracked.
         (void)InvokeConfiguredMethod(catalog, server.Get(), appName.get());
     }
@@ -100,39 +80,35 @@ bool LaunchServer(LaunchTracker::Ticket ticket, LaunchObject* launcher, AppCatal
 
 }  // namespace
 
-DWORD WINAPI RunLaunchWorker(void* ticket) {
-    if (!IsSettingOn(ServiceSetting::EnableLaunch)) return 0;
-    AppCatalog catalog;
-    return LaunchAllApplications(&catalog, static_cast<LaunchTracker::Ticket>(reinterpret_cast<UINT_PTR>(ticket)));
+DWORD RunLaunchWorker(const ServiceKeys& keys, LaunchTracker& tracker, LaunchTracker::Ticket ticket) {
+    if (!IsSettingOn(keys, ServiceSetting::EnableLaunch)) return 0;
+    return LaunchAllApplications(keys, tracker, ticket);
 }
 
-DWORD LaunchAllApplications(AppCatalog* catalog, LaunchTracker::Ticket ticket) {
-    const DWORD count = CountApplications();
+DWORD LaunchAllApplications(const ServiceKeys& keys, LaunchTracker& tracker, LaunchTracker::Ticket ticket,
+                            AppCatalog* catalog) {
+    const DWORD count = CountApplications(keys);
     if (count == 0) return 0;
 
-    // The catalogue serves only to load an ActiveX application's method; the Launch object
-    // starts both kinds of application, in-process.
-    AppCatalog ownCatalog;
+    // The catalogue serves only to load an ActiveX application's method.
+    AppCatalog ownCatalog(keys);
     if (!catalog) catalog = &ownCatalog;
-    ComPtr<LaunchObject> launcher;
-    if (FAILED(NewInstance(launcher))) return 1;
 
-    if (ticket == 0) ticket = Tracker().BeginPass();
-    const std::string& modulesPath = Host().modulesKeyPath;
+    if (ticket == 0) ticket = tracker.BeginPass();
     RegistryKey modules;
     // A Modules key that cannot be opened fails the first enumeration, which ends the pass.
-    (void)modules.Open(HKEY_LOCAL_MACHINE, modulesPath.c_str(), KEY_READ);
+    (void)modules.Open(HKEY_LOCAL_MACHINE, keys.modules.c_str(), KEY_READ);
 
     for (DWORD index = 0; index < count; ++index) {
         std::string name;
         // A subkey deleted since the count was taken ends the pass here.
         if (!GetApplicationName(modules.get(), index, name)) return 1;
-        const ApplicationValues values = ReadApplicationValues(modulesPath + "\\" + name);
+        const ApplicationValues values = ReadApplicationValues(keys.Application(name));
         if (values.instances == 0) continue;
 
         // An ActiveX server whatever ExePath holds: its ExePath is never started.
-        const bool launched = values.progId.empty() ? LaunchProgram(ticket, launcher.Get(), values)
-                                                    : LaunchServer(ticket, launcher.Get(), catalog, name, values);
+        const bool launched = values.progId.empty() ? LaunchProgram(tracker, ticket, values)
+                                                    : LaunchServer(tracker, ticket, catalog, name, values);
         if (!launched) return 1;
     }
     return 1;

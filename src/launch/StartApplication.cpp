@@ -1,25 +1,17 @@
 #include "launch/StartApplication.h"
 
-#include "host/EventLog.h"
-#include "host/Owners.h"
-#include "launch/ErrorReporting.h"
+#include "base/Conversions.h"
+#include "base/EventLog.h"
+#include "base/ErrorResult.h"
+#include "base/Owners.h"
+#include "base/ErrorReporting.h"
 #include "Guids.h"
 
 #include <string>
 
 namespace {
 
-// Wide text to the process code page, held whole.
-std::string ToAnsiText(const wchar_t* text, UINT length) {
-    if (!text || length == 0) return {};
-    int size = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    if (size <= 0) return {};
-    std::string ansi(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), ansi.data(), size, nullptr, nullptr);
-    return ansi;
-}
-
-std::string ToAnsiText(BSTR text) { return ToAnsiText(text, text ? SysStringLen(text) : 0); }
+std::string ToAnsiText(BSTR text) { return ToAnsi(std::wstring_view(text, text ? SysStringLen(text) : 0)); }
 
 // How automation callers pass an optional argument they leave out; a null pointer counts too.
 bool IsOmitted(const VARIANT* argument) {
@@ -57,9 +49,17 @@ HRESULT StartApplication(BSTR strPath, const VARIANT* strCmdLineArgs, const VARI
         startDirectory = ToAnsiText(strWorkDir->bstrVal);
     }
 
+    StartedProgram started;
+    RETURN_IF_FAILED(StartProgram(ToAnsiText(strPath), arguments, show, startDirectory, started));
+    // The handles are closed: the caller learns only the id.
+    *lngProcessId = started.processId;
+    return S_OK;
+}
+
+HRESULT StartProgram(const std::string& path, const std::string& arguments, LONG show,
+                     const std::string& startDirectory, StartedProgram& started) {
     // The path is the application name; the command line repeats it unquoted, then one space
     // (always, even without arguments), then the arguments.
-    const std::string path = ToAnsiText(strPath);
     std::string commandLine = path + " " + arguments;
 
     STARTUPINFOA startup{};
@@ -77,9 +77,8 @@ HRESULT StartApplication(BSTR strPath, const VARIANT* strCmdLineArgs, const VARI
         (void)ReportComError(kClsidLaunch, message.c_str(), 0, nullptr, kIidILaunch, 0, nullptr);
         return E_FAIL;
     }
-    // Nothing is kept: whoever tracks the program opens it again by its id.
-    UniqueHandle process(created.hProcess);
     UniqueHandle thread(created.hThread);
-    *lngProcessId = created.dwProcessId;
+    started.process.reset(created.hProcess);
+    started.processId = created.dwProcessId;
     return S_OK;
 }

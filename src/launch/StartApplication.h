@@ -1,8 +1,11 @@
 // Starting one instance of a standard program: the first operation of ILaunch, and the one the
 // launch pass calls for every instance of a program.
 #pragma once
+#include "base/Owners.h"
+
 #include <windows.h>
 #include <oaidl.h>
+#include <string>
 
 // The three argument messages, as callers find them in the error-info object.
 inline constexpr char kCmdLineArgsMessage[] = "Optional argument strCmdLineArgs must be a string";
@@ -10,6 +13,18 @@ inline constexpr char kShowAttribMessage[] = "Optional argument lngShowAttrib mu
 inline constexpr char kWorkDirMessage[] = "Optional argument strWorkDir must be a string";
 // Start of the message of a failed start: the path, a space and the arguments follow.
 inline constexpr char kStartFailedMessage[] = "Unable to start application: ";
+
+// A program just started: the handle that created it (opened with every access) and its id.
+struct StartedProgram {
+    UniqueHandle process;
+    DWORD processId = 0;
+};
+
+// Starts path with the command line "path arguments" in a new console, shown by show (0
+// hidden), in startDirectory (empty: the caller's). On failure the message is reported to the
+// event log and the thread's error info (the Launch class, ILaunch) and E_FAIL is returned.
+[[nodiscard]] HRESULT StartProgram(const std::string& path, const std::string& arguments, LONG show,
+                                   const std::string& startDirectory, StartedProgram& started);
 
 // Starts strPath with the command line "path args" in a new console. The optional arguments
 // may be omitted (a null pointer, or VT_ERROR holding DISP_E_PARAMNOTFOUND): no arguments,

@@ -1,49 +1,9 @@
 #include "launch/Tracking.h"
 
-#include "config/ServiceSettings.h"
-#include "host/Owners.h"
-#include "host/ServiceHost.h"
-#include "launch/LaunchWorker.h"
-
-#include <condition_variable>
-#include <map>
-#include <mutex>
+#include <chrono>
 #include <utility>
-#include <vector>
 
 namespace {
-
-// The tables proper: handles and references appended in launch order.
-struct ProcessTable {
-    std::vector<UniqueHandle> handles;
-};
-
-// Each entry holds one counted reference. (Not ComPtr: its Attach adds a reference of its own,
-// and its release may not throw.)
-struct ServerTable {
-    std::vector<IDispatch*> servers;
-};
-
-std::mutex tablesLock;
-std::condition_variable launchEnded;
-ProcessTable processTable;
-ServerTable serverTable;
-LaunchTracker::Ticket nextTicket = 1;
-// Passes that began before the last stop or pause are cancelled; those that began before the
-// last terminating one have what they track ended at once.
-LaunchTracker::Ticket cancelledBefore = 0;
-LaunchTracker::Ticket terminatedBefore = 0;
-// Launches in flight, counted by the ticket of their pass.
-std::map<LaunchTracker::Ticket, unsigned> launchesInFlight;
-
-void ReleaseServer(IDispatch* server) {
-    // A server that throws while it is released must not keep the others alive.
-    if (!server) return;
-    try {
-        server->Release();
-    } catch (...) {
-    }
-}
 
 void EndProcess(UniqueHandle& process) {
     // A program that has already ended is passed over without notice.
@@ -53,9 +13,12 @@ void EndProcess(UniqueHandle& process) {
 
 }  // namespace
 
-LaunchTracker& Tracker() {
-    static LaunchTracker tracker;
-    return tracker;
+void LaunchTracker::ServerReferenceTraits::Close(IDispatch* server) {
+    // A server that throws while it is released must not keep the others alive.
+    try {
+        server->Release();
+    } catch (...) {
+    }
 }
 
 LaunchTracker::PendingLaunch::PendingLaunch(PendingLaunch&& other) noexcept
@@ -70,37 +33,37 @@ void LaunchTracker::PendingLaunch::Track(HANDLE process) {
 }
 
 LaunchTracker::Ticket LaunchTracker::BeginPass() {
-    std::lock_guard<std::mutex> guard(tablesLock);
-    return nextTicket++;
+    std::lock_guard<std::mutex> guard(lock_);
+    return nextTicket_++;
 }
 
 bool LaunchTracker::IsCancelled(Ticket ticket) {
-    std::lock_guard<std::mutex> guard(tablesLock);
-    return ticket < cancelledBefore;
+    std::lock_guard<std::mutex> guard(lock_);
+    return ticket < cancelledBefore_;
 }
 
 LaunchTracker::PendingLaunch LaunchTracker::BeginLaunch(Ticket ticket) {
-    std::lock_guard<std::mutex> guard(tablesLock);
-    if (ticket < cancelledBefore) return PendingLaunch(*this, ticket, false);
-    ++launchesInFlight[ticket];
+    std::lock_guard<std::mutex> guard(lock_);
+    if (ticket < cancelledBefore_) return PendingLaunch(*this, ticket, false);
+    ++launchesInFlight_[ticket];
     return PendingLaunch(*this, ticket, true);
 }
 
 void LaunchTracker::EndLaunch(Ticket ticket) {
     {
-        std::lock_guard<std::mutex> guard(tablesLock);
-        auto entry = launchesInFlight.find(ticket);
-        if (entry != launchesInFlight.end() && --entry->second == 0) launchesInFlight.erase(entry);
+        std::lock_guard<std::mutex> guard(lock_);
+        auto entry = launchesInFlight_.find(ticket);
+        if (entry != launchesInFlight_.end() && --entry->second == 0) launchesInFlight_.erase(entry);
     }
-    launchEnded.notify_all();
+    launchEnded_.notify_all();
 }
 
 void LaunchTracker::TrackProcess(Ticket ticket, HANDLE process) {
     UniqueHandle handle(process);
     {
-        std::lock_guard<std::mutex> guard(tablesLock);
-        if (ticket >= terminatedBefore) {
-            processTable.handles.push_back(std::move(handle));
+        std::lock_guard<std::mutex> guard(lock_);
+        if (ticket >= terminatedBefore_) {
+            processes_.push_back(std::move(handle));
             return;
         }
     }
@@ -108,78 +71,47 @@ void LaunchTracker::TrackProcess(Ticket ticket, HANDLE process) {
 }
 
 void LaunchTracker::TrackServer(Ticket ticket, IDispatch* server) {
-    if (!server) return;
-    {
-        std::lock_guard<std::mutex> guard(tablesLock);
-        if (ticket >= terminatedBefore) {
-            serverTable.servers.push_back(server);
-            return;
-        }
-    }
-    ReleaseServer(server);
+    ServerReference reference(server);
+    if (!reference) return;
+    std::lock_guard<std::mutex> guard(lock_);
+    if (ticket >= terminatedBefore_) servers_.push_back(std::move(reference));
+    // else the reference is released on the way out, after the lock
 }
 
 void LaunchTracker::Cancel(bool terminate) {
-    ServerTable servers;
-    ProcessTable processes;
+    std::vector<ServerReference> servers;
+    std::vector<UniqueHandle> processes;
     {
-        std::unique_lock<std::mutex> guard(tablesLock);
-        cancelledBefore = nextTicket;
+        std::unique_lock<std::mutex> guard(lock_);
+        cancelledBefore_ = nextTicket_;
         if (!terminate) return;
-        terminatedBefore = nextTicket;
+        terminatedBefore_ = nextTicket_;
         // A launch in flight may have created a process that it has not tracked yet; if the
         // sweep went on without it, the process could outlive the service. Passes that begin
         // after this point are not waited for.
-        launchEnded.wait(guard, [] {
-            return launchesInFlight.empty() || launchesInFlight.begin()->first >= terminatedBefore;
+        launchEnded_.wait(guard, [this] {
+            return launchesInFlight_.empty() || launchesInFlight_.begin()->first >= terminatedBefore_;
         });
-        std::swap(servers, serverTable);
-        std::swap(processes, processTable);
+        std::swap(servers, servers_);
+        std::swap(processes, processes_);
     }
     // Servers are released before any program is terminated.
-    for (IDispatch* server : servers.servers) ReleaseServer(server);
-    for (auto& process : processes.handles) EndProcess(process);
+    servers.clear();
+    for (auto& process : processes) EndProcess(process);
+}
+
+bool LaunchTracker::WaitForLaunchesInFlight(DWORD timeoutMs) {
+    std::unique_lock<std::mutex> guard(lock_);
+    return launchEnded_.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                                 [this] { return launchesInFlight_.empty(); });
 }
 
 std::size_t LaunchTracker::ProcessCount() {
-    std::lock_guard<std::mutex> guard(tablesLock);
-    return processTable.handles.size();
+    std::lock_guard<std::mutex> guard(lock_);
+    return processes_.size();
 }
 
 std::size_t LaunchTracker::ServerCount() {
-    std::lock_guard<std::mutex> guard(tablesLock);
-    return serverTable.servers.size();
-}
-
-int TerminateAllApplications() {
-    Tracker().Cancel(true);
-    return 1;
-}
-
-int OnServicePause() {
-    ServiceHost& host = Host();
-    host.SetServiceState(SERVICE_PAUSE_PENDING);
-    if (IsSettingOn(ServiceSetting::TerminateOnPause))
-        TerminateAllApplications();
-    else
-        Tracker().Cancel(false);
-    host.SetServiceState(SERVICE_PAUSED);
-    return 1;
-}
-
-int OnServiceStop() {
-    Host().SetServiceState(SERVICE_STOP_PENDING);
-    if (IsSettingOn(ServiceSetting::TerminateOnStop))
-        TerminateAllApplications();
-    else
-        Tracker().Cancel(false);
-    return 1;
-}
-
-int OnServiceContinue() {
-    ServiceHost& host = Host();
-    host.SetServiceState(SERVICE_CONTINUE_PENDING);
-    if (IsSettingOn(ServiceSetting::RelaunchOnContinue)) (void)RunLaunchWorker(nullptr);
-    host.SetServiceState(SERVICE_RUNNING);
-    return 1;
+    std::lock_guard<std::mutex> guard(lock_);
+    return servers_.size();
 }

@@ -1,10 +1,15 @@
-// What the launch engine started, and the reactions of the service to stop, pause and
-// continue requests.
+// What the launch engine started: the tables of launched programs and servers.
 #pragma once
+#include "base/Owners.h"
+
 #include <windows.h>
 #include <oaidl.h>
-#include <cstdint>
+#include <condition_variable>
 #include <cstddef>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <vector>
 
 // One lock guards both tables. A launch pass takes a ticket when it begins; a stop or pause
 // cancels every pass that began before it, so the pass ends before its next launch. A launch
@@ -15,6 +20,13 @@
 class LaunchTracker {
 public:
     using Ticket = std::uint64_t;
+
+    LaunchTracker() = default;
+    LaunchTracker(const LaunchTracker&) = delete;
+    LaunchTracker& operator=(const LaunchTracker&) = delete;
+    // Going away ends nothing: the programs keep running and the server references are
+    // released. Call Cancel(true) first to end what is tracked.
+    ~LaunchTracker() = default;
 
     // One launch in flight. It is false when its pass is cancelled: nothing may be launched
     // then. Hold it only around short steps (creating one process and opening it): a
@@ -53,19 +65,33 @@ public:
     // empties both tables.
     void Cancel(bool terminate);
 
+    // Waits up to timeoutMs until no launch is in flight; true when none is.
+    bool WaitForLaunchesInFlight(DWORD timeoutMs);
+
     std::size_t ProcessCount();
     std::size_t ServerCount();
 
 private:
+    // One counted server reference. (Not ComPtr: its Attach adds a reference of its own.)
+    struct ServerReferenceTraits {
+        using Type = IDispatch*;
+        static Type Invalid() { return nullptr; }
+        static bool IsValid(Type server) { return server != nullptr; }
+        static void Close(Type server);
+    };
+    using ServerReference = UniqueResource<ServerReferenceTraits>;
+
     void EndLaunch(Ticket ticket);
+
+    std::mutex lock_;  // guards everything below
+    std::condition_variable launchEnded_;
+    std::vector<UniqueHandle> processes_;  // in launch order
+    std::vector<ServerReference> servers_;
+    Ticket nextTicket_ = 1;
+    // Passes that began before the last stop or pause are cancelled; those that began before
+    // the last terminating one have what they track ended at once.
+    Ticket cancelledBefore_ = 0;
+    Ticket terminatedBefore_ = 0;
+    // Launches in flight, counted by the ticket of their pass.
+    std::map<Ticket, unsigned> launchesInFlight_;
 };
-
-LaunchTracker& Tracker();
-
-// Releases every tracked server, then terminates every tracked program; returns 1.
-int TerminateAllApplications();
-
-// The reactions called by the service control handler and by the tray menu; each returns 1.
-int OnServiceStop();
-int OnServicePause();
-int OnServiceContinue();

@@ -1,22 +1,16 @@
 #include "registrar/RegistrarScript.h"
 
-#include "config/RegistryKey.h"
-#include "host/Owners.h"
-#include "host/Installation.h"
-#include "host/ServiceHost.h"
+#include "base/Conversions.h"
+#include "base/ErrorResult.h"
+#include "base/ModulePath.h"
+#include "base/Owners.h"
+#include "base/RegistryKey.h"
 #include "registrar/ScriptExpander.h"
 #include "registrar/ScriptTokenizer.h"
 
 #include <oleauto.h>
 #include <new>
 #include <vector>
-
-// Every step below returns its failure at once; the key owners close what is open.
-#define RETURN_IF_FAILED(expression)        \
-    do {                                    \
-        HRESULT result_ = (expression);     \
-        if (FAILED(result_)) return result_; \
-    } while (0)
 
 namespace {
 
@@ -113,14 +107,6 @@ void DeleteKeyWithSubkeys(HKEY parent, const std::string& name) {
     holder.Attach(parent);
     (void)holder.DeleteTree(name.c_str());  // forced removal: errors are not examined
     holder.Release();                        // the parent belongs to the caller
-}
-
-std::wstring ToWide(const std::string& text) {
-    if (text.empty()) return {};
-    int size = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-    return wide;
 }
 
 int HexDigit(char c) {
@@ -388,13 +374,6 @@ std::string ShortPath(const std::string& path) {
     return {};
 }
 
-// The result for a failed system call: its last error, or E_FAIL when it set none (the
-// caller must still learn that nothing was run).
-HRESULT LastErrorResult() {
-    DWORD error = GetLastError();
-    return error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
-}
-
 HRESULT RunText(const std::string& script, bool doRegister, const ReplacementMap& map) {
     std::string expanded;
     RETURN_IF_FAILED(ExpandScriptText(script.substr(0, script.find('\0')), map, expanded));
@@ -412,22 +391,22 @@ HRESULT RunRegistrationScriptText(const std::string& script, bool doRegister, co
     }
 }
 
-HRESULT RunRegistrationScript(UINT resourceId, bool doRegister, const ReplacementMap* extra) {
+HRESULT RunRegistrationScript(HMODULE module, UINT resourceId, bool doRegister, const ReplacementMap* extra) {
     try {
-        std::string path = ModuleFileName(Host().instance);
+        std::string path = ModuleFileName(module);
         if (path.empty()) return LastErrorResult();
         std::string shortPath = ShortPath(path);
         if (shortPath.empty()) return LastErrorResult();
 
         // A quote in the path is doubled so that it reads as one inside a quoted script text.
-        std::wstring module;
+        std::wstring quotedPath;
         for (wchar_t c : ToWide(shortPath)) {
-            module += c;
-            if (c == L'\'') module += L'\'';
+            quotedPath += c;
+            if (c == L'\'') quotedPath += L'\'';
         }
         ReplacementMap map;
         map.reserve(10);
-        map.push_back({L"Module", module});
+        map.push_back({L"Module", quotedPath});
         if (extra) map.insert(map.end(), extra->begin(), extra->end());
 
         ModuleHandle file(LoadLibraryExA(shortPath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
@@ -446,4 +425,3 @@ HRESULT RunRegistrationScript(UINT resourceId, bool doRegister, const Replacemen
     }
 }
 
-#undef RETURN_IF_FAILED

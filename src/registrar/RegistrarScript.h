@@ -31,10 +31,11 @@ using ReplacementMap = std::vector<Replacement>;
 // Result of every syntax error and of a key that can be neither opened nor created.
 inline constexpr HRESULT kScriptSyntaxError = DISP_E_EXCEPTION;
 
-// Runs the script held in REGISTRY resource resourceId of the program's own executable.
-// "Module" stands for the executable's short path (single quotes doubled), followed by the
-// extra pairs. A resource that cannot be loaded writes nothing and returns the system's error.
-[[nodiscard]] HRESULT RunRegistrationScript(UINT resourceId, bool doRegister, const ReplacementMap* extra = nullptr);
+// Runs the script held in REGISTRY resource resourceId of module (null: the executable).
+// "Module" stands for the module's short path (single quotes doubled), followed by the extra
+// pairs. A resource that cannot be loaded writes nothing and returns the system's error.
+[[nodiscard]] HRESULT RunRegistrationScript(HMODULE module, UINT resourceId, bool doRegister,
+                                            const ReplacementMap* extra = nullptr);
 
 // Runs a script given as text, with exactly the variables of map. The text ends at its first
 // zero byte, as a resource's text does.

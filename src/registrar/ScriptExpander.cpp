@@ -1,16 +1,8 @@
 #include "registrar/ScriptExpander.h"
 
-namespace {
+#include "base/Conversions.h"
 
-std::string ToAnsi(const std::wstring& text) {
-    if (text.empty()) return {};
-    int size = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                   nullptr);
-    std::string ansi(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), ansi.data(), size, nullptr,
-                        nullptr);
-    return ansi;
-}
+namespace {
 
 // Bytes of the character at position: two for a lead byte with its trail byte, else one.
 std::size_t CharacterLength(const std::string& text, std::size_t position) {

@@ -92,4 +92,34 @@ TEST_F(ActiveXServiceTest, StopReleasesEveryServerBeforeTerminatingPrograms) {
     EXPECT_TRUE(Eventually([] { return ProcessIdsNamed("testserver.exe").empty(); }));
 }
 
+// A continue's relaunch runs on a worker of its own: a method call that hangs there holds up
+// neither the continue nor a later stop, and the stop still ends every program it tracks.
+TEST_F(ActiveXServiceTest, AStopDuringAHungMethodCallOfTheRelaunchIsAnsweredAndEndsThePrograms) {
+    TestServerRegistration recorder("activex-service-block.log");
+    SetSetting("RelaunchOnContinue", 1);
+    SetSetting("TerminateOnStop", 1);
+    AddApplication("A sleeper", 1, BuildPath("sleeper.exe"), "hung-relaunch");
+    Start();
+    ASSERT_TRUE(Eventually([] { return ProcessIdsNamed("sleeper.exe").size() == 1; }));
+
+    AddServer("B blocking", kTestServerProgId, "Block");
+    Control(SERVICE_CONTROL_PAUSE, SERVICE_PAUSED);
+    // Answered while the relaunch pass is still inside the method call.
+    Control(SERVICE_CONTROL_CONTINUE, SERVICE_RUNNING);
+    ASSERT_TRUE(Eventually([&] { return recorder.LogLines().size() >= 2; }));
+    EXPECT_EQ(recorder.LogLines(1), std::vector<std::string>{"CALL Block flags=1 args=0 named="});
+    EXPECT_EQ(ProcessIdsNamed("sleeper.exe").size(), 2u);
+
+    // The service manager gets its answer and sees STOPPED within its own wait (Stop checks
+    // both, and that the service's process is gone).
+    Stop();
+    EXPECT_TRUE(Eventually([] { return ProcessIdsNamed("sleeper.exe").empty(); }));
+    EXPECT_EQ(recorder.LogLines(1), std::vector<std::string>{"CALL Block flags=1 args=0 named="});
+
+    HANDLE unblock = CreateEventA(nullptr, TRUE, FALSE, "CorvaneTestUnblock");
+    SetEvent(unblock);
+    EXPECT_TRUE(Eventually([&] { return recorder.LogLines().size() >= 3; }));
+    CloseHandle(unblock);
+}
+
 }  // namespace

@@ -1,6 +1,6 @@
 // The six install and remove options of corvane.exe, each checked against what it must leave
 // behind: the service in the service manager, the AppID, the class keys, the type library.
-#include "host/Owners.h"
+#include "base/Owners.h"
 #include "support/SleeperReports.h"
 #include "support/ProductKeys.h"
 #include "support/TestSupport.h"
@@ -235,8 +235,8 @@ TEST_F(Installation, ClassesAreServedByTheInstalledService) {
         EXPECT_EQ(other, nullptr);
         object->Release();
     }
-    // The service does not end with its last object.
-    Sleep(500);
+    // The service does not end with its last object (a stop would be seen within the wait).
+    EXPECT_FALSE(WaitForServiceState(kService, SERVICE_STOPPED, 2000));
     EXPECT_EQ(QueryServiceState(kService), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(ProcessIdsNamed("corvane.exe").size(), 1u);
 }

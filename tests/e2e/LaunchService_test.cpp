@@ -1,6 +1,6 @@
 // corvane.exe as a real service: what it launches when it starts, and what stop, pause and
 // continue do to it, watched through the service manager and the list of processes.
-#include "host/Owners.h"
+#include "base/Owners.h"
 #include "support/SleeperReports.h"
 #include "support/ServiceFixture.h"
 #include "support/TestSupport.h"

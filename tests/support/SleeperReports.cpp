@@ -1,6 +1,6 @@
 #include "support/SleeperReports.h"
 
-#include "host/Owners.h"
+#include "base/Owners.h"
 #include "support/TestSupport.h"
 
 #include <cstdlib>

@@ -1,10 +1,8 @@
 // Test entry: the host is initialised as the program does it, under the test executables'
 // own service name, so that its Parameters and Modules keys are the tests' own.
-#include "config/ClassTable.h"
-#include "config/RegistryKey.h"
+#include "base/RegistryKey.h"
 #include "host/Installation.h"
 #include "host/ServiceHost.h"
-#include "Guids.h"
 #include "resource.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +11,7 @@
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     ServiceHost& host = Host();
-    host.InitHost(ProgramClassTable(), GetModuleHandleA(nullptr), IDS_SERVICENAME, &kTypeLibraryId);
+    host.InitHost(GetModuleHandleA(nullptr), IDS_SERVICENAME);
     (void)CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     PrepareRegistry();
     int result = RUN_ALL_TESTS();

@@ -1,7 +1,7 @@
 #include "support/TestSupport.h"
 
-#include "config/RegistryKey.h"
-#include "host/Owners.h"
+#include "base/RegistryKey.h"
+#include "base/Owners.h"
 
 #include <objbase.h>
 #include <tlhelp32.h>
@@ -13,13 +13,9 @@
 
 std::string BuildPath(const std::string& name) { return std::string(CORVANE_BUILD_DIR) + "\\" + name; }
 
-std::string GuidText(REFGUID guid) {
-    LPOLESTR text = nullptr;
-    if (FAILED(StringFromCLSID(guid, &text))) return {};
-    char ansi[64] = "";
-    WideCharToMultiByte(CP_ACP, 0, text, -1, ansi, sizeof ansi, nullptr, nullptr);
-    CoTaskMemFree(text);
-    return ansi;
+const ServiceKeys& TestKeys() {
+    static const ServiceKeys keys = ServiceKeys::ForService("CorvaneTest");
+    return keys;
 }
 
 DWORD RunAndWait(const std::string& commandLine, DWORD timeoutMs) {

@@ -1,6 +1,9 @@
 // Shared helpers of the test executables: build paths, scratch registry keys, services,
 // processes and the event trace.
 #pragma once
+#include "base/Conversions.h"
+#include "config/ServiceKeys.h"
+
 #include <windows.h>
 #include <cstddef>
 #include <string>
@@ -9,8 +12,9 @@
 // A file of the build folder as Windows sees it (corvane.exe, the tools).
 std::string BuildPath(const std::string& name);
 
-// A GUID in braces, as the registry names keys after it.
-std::string GuidText(REFGUID guid);
+// The configuration keys of the tests' own service name, "CorvaneTest" (the string table of
+// the test executables names it), so that they never meet those of an installed service.
+const ServiceKeys& TestKeys();
 
 // Runs a command line, waits for it (bounded) and returns its exit code; ~0u on failure.
 DWORD RunAndWait(const std::string& commandLine, DWORD timeoutMs = 60000);

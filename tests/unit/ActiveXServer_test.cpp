@@ -2,9 +2,8 @@
 // with its format letters, and ActiveX applications in the launch pass, against the recording
 // server of tools/testserver.cpp running out of process.
 #include "config/AppCatalog.h"
-#include "config/Conversions.h"
-#include "host/Installation.h"
-#include "host/ServiceHost.h"
+#include "base/Conversions.h"
+#include "config/ServiceSettings.h"
 #include "launch/ActiveXServer.h"
 #include "launch/LaunchWorker.h"
 #include "launch/Tracking.h"
@@ -177,10 +176,12 @@ protected:
         TearDown();
     }
     void TearDown() override {
-        TerminateAllApplications();
-        DeleteKeyTree(HKEY_LOCAL_MACHINE, Host().modulesKeyPath);
-        PrepareRegistry();
+        tracker.Cancel(true);
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, TestKeys().modules);
+        PrepareServiceKeys(TestKeys());
     }
+
+    LaunchTracker tracker;
 
     // Stores an ActiveX application; parameters are value and type pairs.
     static void Configure(const wchar_t* name, const wchar_t* method,
@@ -191,7 +192,7 @@ protected:
                             &AppCatalog::put_ParamTwo,   &AppCatalog::put_ParamTwoType,
                             &AppCatalog::put_ParamThree, &AppCatalog::put_ParamThreeType,
                             &AppCatalog::put_ParamFour,  &AppCatalog::put_ParamFourType};
-        AppCatalog catalog;
+        AppCatalog catalog(TestKeys());
         catalog.AddNew();
         catalog.put_DispName(name);
         catalog.put_ProgId(progId);
@@ -208,7 +209,7 @@ protected:
         return InvokeConfiguredMethod(&catalog_, server_.Get(), Bstr(name).get());
     }
 
-    AppCatalog catalog_;
+    AppCatalog catalog_{TestKeys()};
 };
 
 TEST_F(ConfiguredServerTest, VariantParametersArriveAsStringsInOrder) {
@@ -249,16 +250,16 @@ TEST_F(ConfiguredServerTest, ThePassCreatesTracksAndCallsEachInstanceAndIgnoresI
     Configure(L"A missing server", L"Ping", {}, 1, L"Corvane.NoSuchServer");
     Configure(L"B recorded", L"Ping", {{L"x", L"VT_VARIANT"}}, 2, kTestServerProgIdWide, BuildPath("sleeper.exe"));
     Configure(L"C silent", L"");
-    AppCatalog catalog;
-    EXPECT_EQ(LaunchAllApplications(&catalog), 1u);
-    EXPECT_EQ(Tracker().ServerCount(), 3u);
-    EXPECT_EQ(Tracker().ProcessCount(), 0u);
+    AppCatalog catalog(TestKeys());
+    EXPECT_EQ(LaunchAllApplications(TestKeys(), tracker, 0, &catalog), 1u);
+    EXPECT_EQ(tracker.ServerCount(), 3u);
+    EXPECT_EQ(tracker.ProcessCount(), 0u);
     EXPECT_TRUE(ProcessIdsNamed("sleeper.exe").empty());
     EXPECT_EQ(NewLines(), (Lines{"CREATED", "CALL Ping flags=1 args=1 named= | 0008:x", "CREATED",
                                  "CALL Ping flags=1 args=1 named= | 0008:x", "CREATED"}));
 
     // The tracked references are the servers' only ones.
-    TerminateAllApplications();
+    tracker.Cancel(true);
     EXPECT_TRUE(Eventually([&] { return NewLines().size() == 8; }));
     EXPECT_EQ(NewLines().back(), "RELEASED sleeper=0");
 }

@@ -1,11 +1,10 @@
 // The application catalogue: stored form, edit states and their messages, lookups by name,
 // deletion, refused texts, the parameter type table and the text conversions.
 #include "config/AppCatalog.h"
-#include "config/Conversions.h"
+#include "base/Conversions.h"
 #include "config/ParamTypeTable.h"
-#include "config/RegistryKey.h"
-#include "host/Installation.h"
-#include "host/ServiceHost.h"
+#include "base/RegistryKey.h"
+#include "config/ServiceSettings.h"
 #include "support/TestSupport.h"
 #include "Guids.h"
 
@@ -36,11 +35,11 @@ class AppCatalogTest : public testing::Test {
 protected:
     void SetUp() override { TearDown(); }
     void TearDown() override {
-        DeleteKeyTree(HKEY_LOCAL_MACHINE, Host().modulesKeyPath);
-        PrepareRegistry();
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, TestKeys().modules);
+        PrepareServiceKeys(TestKeys());
     }
 
-    static std::string Key(const std::string& name) { return Host().modulesKeyPath + "\\" + name; }
+    static std::string Key(const std::string& name) { return TestKeys().modules + "\\" + name; }
     static std::string Stored(const std::string& name, const char* value, DWORD* type = nullptr) {
         return ReadString(HKEY_LOCAL_MACHINE, Key(name), value, type);
     }
@@ -57,7 +56,7 @@ protected:
     }
     // AddNew, the puts, Update; returns Update's result.
     static HRESULT Store(const std::function<void(AppCatalog&)>& puts, AppCatalog* catalog = nullptr) {
-        AppCatalog own;
+        AppCatalog own(TestKeys());
         AppCatalog& target = catalog ? *catalog : own;
         EXPECT_EQ(target.AddNew(), S_OK);
         puts(target);
@@ -74,7 +73,7 @@ protected:
 // --- Stored form ----------------------------------------------------------------------------
 
 TEST_F(AppCatalogTest, AStandardApplicationStoresSevenValuesAndTheRecordIsReset) {
-    AppCatalog catalog;
+    AppCatalog catalog(TestKeys());
     ASSERT_EQ(Store([](AppCatalog& c) {
                   c.put_DispName(L"Editor");
                   c.put_ExePath(L"C:\\X.EXE");
@@ -115,7 +114,7 @@ TEST_F(AppCatalogTest, InstancesAndAttribAreAdjustedOnlyWhenStored) {
         DWORD storedInstances, storedAttrib;
     } cases[] = {{0, -1, 1, 0}, {-5, 7, 1, 7}, {3, 0, 3, 0}};
     for (const auto& c : cases) {
-        AppCatalog catalog;
+        AppCatalog catalog(TestKeys());
         ASSERT_EQ(catalog.put_Instances(c.instances), S_OK);
         ASSERT_EQ(catalog.put_Attrib(c.attrib), S_OK);
         LONG instances = 0, attrib = 0;
@@ -168,11 +167,11 @@ TEST_F(AppCatalogTest, AnActiveXApplicationStoresTypesOnlyBesideValues) {
 // --- Edit states and their messages -----------------------------------------------------------
 
 TEST_F(AppCatalogTest, EditStatesFollowTheirTable) {
-    AppCatalog catalog;
+    AppCatalog catalog(TestKeys());
     ASSERT_EQ(catalog.put_ExePath(L"C:\\x.exe"), S_OK);
     EXPECT_EQ(catalog.Update(), E_FAIL);
     EXPECT_EQ(TakeError(), "Cannot call Update method without first calling AddNew");
-    EXPECT_EQ(CountApplications(), 0u);
+    EXPECT_EQ(CountApplications(TestKeys()), 0u);
 
     ASSERT_EQ(catalog.AddNew(), S_OK);
     EXPECT_EQ(catalog.AddNew(), E_FAIL);
@@ -202,11 +201,11 @@ TEST_F(AppCatalogTest, EditStatesFollowTheirTable) {
     EXPECT_EQ(catalog.Record().editMode, 1);
     ASSERT_EQ(catalog.get_DispName(&value), S_OK);
     EXPECT_EQ(Text(value), std::string(258, 'n'));
-    EXPECT_EQ(CountApplications(), 1u);
+    EXPECT_EQ(CountApplications(TestKeys()), 1u);
 }
 
 TEST_F(AppCatalogTest, AccessorsRefuseNullAndAGetHandsOutTheRecordsOwnString) {
-    AppCatalog catalog;
+    AppCatalog catalog(TestKeys());
     EXPECT_EQ(catalog.get_ParamThree(nullptr), E_POINTER);
     EXPECT_EQ(catalog.put_ParamThree(nullptr), E_POINTER);
     EXPECT_EQ(catalog.get_Instances(nullptr), E_POINTER);
@@ -230,7 +229,7 @@ TEST_F(AppCatalogTest, FindIsCaseSensitiveWhileUpdateMeetsTheKeyInAnyCase) {
               }),
               S_OK);
     WriteString(HKEY_LOCAL_MACHINE, Key("Editor"), "DispName", "Not read back");
-    AppCatalog catalog;
+    AppCatalog catalog(TestKeys());
     ASSERT_EQ(catalog.put_ExePath(L"untouched"), S_OK);
     ASSERT_EQ(catalog.put_MethodName(L"stale"), S_OK);
     short found = 7;
@@ -257,7 +256,7 @@ TEST_F(AppCatalogTest, FindIsCaseSensitiveWhileUpdateMeetsTheKeyInAnyCase) {
 }
 
 TEST_F(AppCatalogTest, DeleteRemovesOnlyAnExactlyNamedApplicationWithItsSubkeys) {
-    AppCatalog catalog;
+    AppCatalog catalog(TestKeys());
     short result = 7;
     EXPECT_EQ(catalog.Delete(L"Nothing", &result), S_OK);
     EXPECT_EQ(result, 0);
@@ -277,14 +276,14 @@ TEST_F(AppCatalogTest, DeleteRemovesOnlyAnExactlyNamedApplicationWithItsSubkeys)
 
 TEST_F(AppCatalogTest, ABackslashInTheNameMakesANestedKey) {
     ASSERT_EQ(StoreProgram(L"A\\B", L"C:\\nested.exe"), S_OK);
-    AppCatalog catalog;
+    AppCatalog catalog(TestKeys());
     EXPECT_EQ(catalog.ListApplicationNames(), std::vector<std::string>{"A"});
     EXPECT_EQ(ValueCount("A"), 0u);
     EXPECT_EQ(Stored("A\\B", "ExePath"), "C:\\nested.exe");
     short result = 0;
     EXPECT_EQ(catalog.Delete(L"A", &result), S_OK);
     EXPECT_EQ(result, 1);
-    EXPECT_EQ(CountApplications(), 0u);
+    EXPECT_EQ(CountApplications(TestKeys()), 0u);
 }
 
 // --- Texts that do not fit ------------------------------------------------------------------
@@ -293,7 +292,7 @@ TEST_F(AppCatalogTest, AnOverlongTextIsRefusedAndNothingIsWritten) {
     ASSERT_EQ(StoreProgram(L"Existing", L"C:\\old.exe"), S_OK);
     const std::wstring fits(kMaxStoredText, L'x');
     const std::wstring tooLong(kMaxStoredText + 1, L'y');
-    AppCatalog catalog;
+    AppCatalog catalog(TestKeys());
     ASSERT_EQ(catalog.AddNew(), S_OK);
     ASSERT_EQ(catalog.put_DispName(L"Existing"), S_OK);
     ASSERT_EQ(catalog.put_ExePath(L"C:\\new.exe"), S_OK);
@@ -321,7 +320,7 @@ TEST_F(AppCatalogTest, AnOverlongTextIsRefusedAndNothingIsWritten) {
               }),
               E_FAIL);
     EXPECT_EQ(TakeError(), "DispName is longer than 259 characters");
-    EXPECT_EQ(CountApplications(), 1u);
+    EXPECT_EQ(CountApplications(TestKeys()), 1u);
 }
 
 // --- Parameter types and conversions ------------------------------------------------------------

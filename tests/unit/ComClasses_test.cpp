@@ -1,12 +1,13 @@
 // The COM classes Launch and Module: interface tables, the binary layout of the dual
 // interfaces, IDispatch from the registered type library, the class factory with its
 // aggregation rules, the server lock, and both classes created by another process.
-#include "config/ClassTable.h"
-#include "config/ComObject.h"
-#include "config/Conversions.h"
-#include "config/LaunchObject.h"
-#include "config/ModuleObject.h"
+#include "com/ClassTable.h"
+#include "com/ComObject.h"
+#include "base/Conversions.h"
+#include "com/LaunchObject.h"
+#include "com/ModuleObject.h"
 #include "host/ServiceHost.h"
+#include "registrar/RegistrarScript.h"
 #include "support/TestSupport.h"
 #include "Guids.h"
 
@@ -47,39 +48,41 @@ void RegisterTypeLibrary(bool doRegister) {
     ASSERT_EQ(RegisterTypeLib(library.Get(), path.data(), nullptr), S_OK);
 }
 
-// First in the file: the type information is loaded once per process.
+// The objects share one cache per interface for the process; a cache of the test's own shows
+// a first load that fails and the next call that tries again.
 TEST(TypeInfoLoadingTest, AnUnregisteredLibraryFailsAndIsTriedAgain) {
     RegisterTypeLibrary(false);
-    ComPtr<LaunchObject> launch;
-    ASSERT_EQ(NewInstance(launch), S_OK);
+    TypeInfoCache cache(kIidILaunch);
     ComPtr<ITypeInfo> info;
-    EXPECT_EQ(launch->GetTypeInfo(0, 0, &info), TYPE_E_LIBNOTREGISTERED);
+    EXPECT_EQ(cache.GetTypeInfo(0, &info), TYPE_E_LIBNOTREGISTERED);
     RegisterTypeLibrary(true);
-    EXPECT_EQ(launch->GetTypeInfo(0, 0, &info), S_OK);
+    EXPECT_EQ(cache.GetTypeInfo(0, &info), S_OK);
     RegisterTypeLibrary(false);
 }
+
+// The host's COM server: its lifetime ends the plain server's loop.
+ComServer& Server() { return Host().comServer; }
 
 // Each class-table entry registers its class with its own script (this executable carries the
 // same scripts) and removes it again.
 TEST(ClassTableTest, LaunchThenModuleEachWithItsRegistrationScript) {
-    ClassEntry* table = ProgramClassTable();
+    const auto table = ProgramClassTable();
+    ASSERT_EQ(table.size(), 2u);
     const std::tuple<GUID, const char*> expected[] = {{kClsidLaunch, "Launcher.Launch.1"},
                                                       {kClsidModule, "Launcher.Module.1"}};
     for (int i = 0; i < 2; ++i) {
         const auto& [clsid, progId] = expected[i];
         ASSERT_TRUE(table[i].clsid && IsEqualGUID(*table[i].clsid, clsid));
         EXPECT_TRUE(table[i].createClassObject && table[i].createInstance);
-        EXPECT_FALSE(table[i].description || table[i].categoryMap || table[i].startEndHook);
         const std::string classKey = "CLSID\\" + GuidText(clsid);
-        ASSERT_EQ(table[i].updateRegistry(true), S_OK);
+        ASSERT_EQ(RunRegistrationScript(nullptr, table[i].registrationScript, true), S_OK);
         EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, std::string(progId) + "\\CLSID", nullptr), GuidText(clsid));
         EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, classKey + "\\ProgID", nullptr), progId);
         EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, classKey + "\\LocalServer32"));
-        ASSERT_EQ(table[i].updateRegistry(false), S_OK);
+        ASSERT_EQ(RunRegistrationScript(nullptr, table[i].registrationScript, false), S_OK);
         EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, classKey));
         EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, progId));
     }
-    EXPECT_EQ(table[2].clsid, nullptr);
 }
 
 // The class keys, the AppID (without "LocalService": a plain COM server) and the type library
@@ -144,37 +147,41 @@ void ExpectInterfaceTable(Object* object, const IID& ownIid, const IID& otherCla
 }
 
 TEST_F(ComClassesTest, ObjectsAnswerFromTheirInterfaceTableAndEachHoldsOneServerLock) {
-    const LONG before = Host().lockCount;
+    const LONG before = Server().lifetime.Count();
     ComPtr<LaunchObject> launch;
-    ASSERT_EQ(NewInstance(launch), S_OK);
+    ASSERT_EQ(NewInstance(Server(), launch), S_OK);
     ExpectInterfaceTable(launch.Get(), kIidILaunch, kIidIModule);
     ComPtr<ModuleObject> module;
-    ASSERT_EQ(NewInstance(module), S_OK);
+    ASSERT_EQ(NewInstance(Server(), module), S_OK);
     ExpectInterfaceTable(module.Get(), kIidIModule, kIidILaunch);
-    EXPECT_EQ(Host().lockCount, before + 2);
+    EXPECT_EQ(Server().lifetime.Count(), before + 2);
     launch.Reset();
-    EXPECT_EQ(Host().lockCount, before + 1);
+    EXPECT_EQ(Server().lifetime.Count(), before + 1);
     module.Reset();
-    EXPECT_EQ(Host().lockCount, before);
+    EXPECT_EQ(Server().lifetime.Count(), before);
 }
 
 TEST_F(ComClassesTest, FailuresNameTheClassAndItsInterface) {
     ComPtr<ModuleObject> module;
-    ASSERT_EQ(NewInstance(module), S_OK);
+    ASSERT_EQ(NewInstance(Server(), module), S_OK);
     ASSERT_EQ(module->AddNew(), S_OK);
     EXPECT_EQ(module->AddNew(), E_FAIL);
     EXPECT_EQ(TakeError(kIidIModule),
               "AddNew must be followed by Update or CancelUpdate before calling AddNew again (Launcher.Module.1)");
     ComPtr<LaunchObject> launch;
-    ASSERT_EQ(NewInstance(launch), S_OK);
-    ComPtr<IDispatch> server;
-    EXPECT_EQ(launch->StartActiveXServer(Bstr(L"Corvane.NoSuchServer").get(), server.ReleaseAndGetAddressOf()), E_FAIL);
-    EXPECT_EQ(TakeError(kIidILaunch), "Unable to start ActiveX server (Launcher.Launch.1)");
+    ASSERT_EQ(NewInstance(Server(), launch), S_OK);
+    VARIANT number{}, omitted{};
+    number.vt = VT_I4;
+    omitted.vt = VT_ERROR;
+    omitted.scode = DISP_E_PARAMNOTFOUND;
+    DWORD processId = 0;
+    EXPECT_EQ(launch->StartApplication(Bstr(L"x.exe").get(), number, omitted, omitted, &processId), E_INVALIDARG);
+    EXPECT_EQ(TakeError(kIidILaunch), "Optional argument strCmdLineArgs must be a string (Launcher.Launch.1)");
 }
 
 TEST_F(ComClassesTest, IDispatchKnowsNoNamesAndGivesTheSameTypeInfoForAnyIndex) {
     ComPtr<ModuleObject> module;
-    ASSERT_EQ(NewInstance(module), S_OK);
+    ASSERT_EQ(NewInstance(Server(), module), S_OK);
     UINT count = 0;
     EXPECT_EQ(module->GetTypeInfoCount(&count), S_OK);
     EXPECT_EQ(count, 1u);
@@ -207,7 +214,7 @@ Function Slot(Interface* object, int index) {
 
 TEST_F(ComClassesTest, ModuleOperationsSitInTheirVtableSlots) {
     ComPtr<ModuleObject> object;
-    ASSERT_EQ(NewInstance(object), S_OK);
+    ASSERT_EQ(NewInstance(Server(), object), S_OK);
     IModule* module = object.Get();
     const AppRecord& record = object->Catalog().Record();
     using GetText = HRESULT(STDMETHODCALLTYPE*)(IModule*, BSTR*);
@@ -250,7 +257,7 @@ TEST_F(ComClassesTest, ModuleOperationsSitInTheirVtableSlots) {
 
 TEST_F(ComClassesTest, LaunchStartsProgramsFromItsVtableSlot) {
     ComPtr<LaunchObject> object;
-    ASSERT_EQ(NewInstance(object), S_OK);
+    ASSERT_EQ(NewInstance(Server(), object), S_OK);
     ILaunch* launch = object.Get();
     auto start = Slot<HRESULT(STDMETHODCALLTYPE*)(ILaunch*, BSTR, VARIANT, VARIANT, VARIANT, DWORD*)>(launch, 7);
     VARIANT omitted, wrong, arguments;
@@ -300,16 +307,16 @@ public:
 
 ComPtr<IClassFactory> ClassObjectOf(int entry) {
     ComPtr<IClassFactory> factory;
-    ProgramClassTable()[entry].createClassObject(IID_IClassFactory, reinterpret_cast<void**>(factory.GetAddressOf()));
+    ProgramClassTable()[entry].createClassObject(Server(), IID_IClassFactory, reinterpret_cast<void**>(factory.GetAddressOf()));
     return factory;
 }
 
 TEST_F(ComClassesTest, CreateInstanceFollowsTheAggregationRules) {
-    const LONG before = Host().lockCount;
+    const LONG before = Server().lifetime.Count();
     ComPtr<IClassFactory> factory = ClassObjectOf(1);
     ASSERT_NE(factory.Get(), nullptr);
     void* object = reinterpret_cast<void*>(0x1);
-    EXPECT_EQ(ProgramClassTable()[1].createClassObject(kOtherIid, &object), E_NOINTERFACE);
+    EXPECT_EQ(ProgramClassTable()[1].createClassObject(Server(), kOtherIid, &object), E_NOINTERFACE);
     EXPECT_EQ(object, nullptr);
 
     CountingOuter outer;
@@ -318,13 +325,13 @@ TEST_F(ComClassesTest, CreateInstanceFollowsTheAggregationRules) {
     EXPECT_EQ(object, nullptr);
     EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, nullptr), E_POINTER);
     EXPECT_EQ(factory->CreateInstance(nullptr, IID_IClassFactory, &object), E_NOINTERFACE);
-    EXPECT_EQ(Host().lockCount, before);  // the refused object is gone; class objects are no locks
+    EXPECT_EQ(Server().lifetime.Count(), before);  // the refused object is gone; class objects are no locks
 
     // Aggregated: the object's own IUnknown controls it; its interfaces speak for the outer.
     IUnknown* inner = nullptr;
     ASSERT_EQ(factory->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&inner)), S_OK);
     EXPECT_NE(inner, static_cast<IUnknown*>(&outer));
-    EXPECT_EQ(Host().lockCount, before + 1);
+    EXPECT_EQ(Server().lifetime.Count(), before + 1);
     IDispatch* dispatch = nullptr;
     ASSERT_EQ(inner->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
     EXPECT_EQ(outer.references, 2);  // the reference went to the outer object
@@ -338,7 +345,7 @@ TEST_F(ComClassesTest, CreateInstanceFollowsTheAggregationRules) {
     for (IUnknown* held : std::initializer_list<IUnknown*>{errorInfo, persist, dispatch}) held->Release();
     EXPECT_EQ(outer.references, 1);
     EXPECT_EQ(inner->Release(), 0u);
-    EXPECT_EQ(Host().lockCount, before);
+    EXPECT_EQ(Server().lifetime.Count(), before);
 }
 
 // The plain COM server's loop on a thread of this process, which ends when the server lock
@@ -372,7 +379,7 @@ private:
 };
 
 TEST_F(ComClassesTest, LockServerAndTheLastObjectEndThePlainServerLoop) {
-    ASSERT_EQ(Host().lockCount, 0);
+    ASSERT_EQ(Server().lifetime.Count(), 0);
     ComPtr<IClassFactory> factory = ClassObjectOf(1);
     {
         PlainServerLoop loop;
@@ -381,7 +388,7 @@ TEST_F(ComClassesTest, LockServerAndTheLastObjectEndThePlainServerLoop) {
         ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(object.GetAddressOf())),
                   S_OK);
         object.Reset();
-        EXPECT_EQ(Host().lockCount, 1);
+        EXPECT_EQ(Server().lifetime.Count(), 1);
         EXPECT_FALSE(loop.Ended());
         ASSERT_EQ(factory->LockServer(FALSE), S_OK);
         EXPECT_TRUE(loop.EndsBy()) << "the loop outlived the last lock";
@@ -389,8 +396,8 @@ TEST_F(ComClassesTest, LockServerAndTheLastObjectEndThePlainServerLoop) {
     PlainServerLoop loop;
     ComPtr<LaunchObject> launch;
     ComPtr<ModuleObject> module;
-    ASSERT_EQ(NewInstance(launch), S_OK);
-    ASSERT_EQ(NewInstance(module), S_OK);
+    ASSERT_EQ(NewInstance(Server(), launch), S_OK);
+    ASSERT_EQ(NewInstance(Server(), module), S_OK);
     launch.Reset();
     EXPECT_FALSE(loop.Ended());
     module.Reset();

@@ -1,8 +1,8 @@
 // Error info for COM callers, the system's error wording, and the event-log reports.
-#include "host/EventLog.h"
-#include "host/MessageBox.h"
+#include "base/EventLog.h"
+#include "base/MessageBox.h"
 #include "host/ServiceHost.h"
-#include "launch/ErrorReporting.h"
+#include "base/ErrorReporting.h"
 #include "messages.h"
 #include "support/TestSupport.h"
 #include "Guids.h"

@@ -6,9 +6,8 @@
 // where the test reads it.
 #include "registrar/RegistrarScript.h"
 
-#include "config/RegistryKey.h"
+#include "base/RegistryKey.h"
 #include "host/Installation.h"
-#include "host/ServiceHost.h"
 #include "support/TestSupport.h"
 #include "Guids.h"
 #include "resource.h"
@@ -426,7 +425,7 @@ TEST_F(RegistrarScriptTest, ForceRemoveAndDeleteUnregisterAsOrdinaryKeys) {
 
 TEST_F(RegistrarScriptTest, AppIdScriptLeavesTheAppIdKeyWhenRemoved) {
     const std::string guidKey = std::string("HKCR\\AppID\\") + kAppIdText;
-    ASSERT_EQ(RunRegistrationScript(IDR_APPID_SCRIPT, true), S_OK);
+    ASSERT_EQ(RunRegistrationScript(nullptr, IDR_APPID_SCRIPT, true), S_OK);
     EXPECT_EQ(Text(guidKey, ""), "Kestrun");
     EXPECT_EQ(Text("HKCR\\AppID\\Kestrun.EXE", "AppID"), kAppIdText);
     EXPECT_EQ(Contents().size(), 5u);  // AppID, its two keys and their two values
@@ -434,14 +433,14 @@ TEST_F(RegistrarScriptTest, AppIdScriptLeavesTheAppIdKeyWhenRemoved) {
     // Installation adds the service's values to the GUID key; removal takes them along.
     Put(guidKey, kLocalServiceValue, "CorvaneTest");
     Put(guidKey, kServiceParametersValue, "");
-    ASSERT_EQ(RunRegistrationScript(IDR_APPID_SCRIPT, false), S_OK);
+    ASSERT_EQ(RunRegistrationScript(nullptr, IDR_APPID_SCRIPT, false), S_OK);
     EXPECT_EQ(Contents(), (std::vector<std::string>{"key hkcr\\appid"}));
 }
 
 TEST_F(RegistrarScriptTest, ClassScriptsRegisterProgIdsAndClassKeys) {
     char longPath[MAX_PATH * 4];
     char shortPath[MAX_PATH * 4];
-    ASSERT_GT(GetModuleFileNameA(Host().instance, longPath, sizeof longPath), 0u);
+    ASSERT_GT(GetModuleFileNameA(nullptr, longPath, sizeof longPath), 0u);
     ASSERT_GT(GetShortPathNameA(longPath, shortPath, sizeof shortPath), 0u);
 
     struct Class {
@@ -456,7 +455,7 @@ TEST_F(RegistrarScriptTest, ClassScriptsRegisterProgIdsAndClassKeys) {
         Put("HKCR\\CLSID\\{Other}");
         Put(classKey + "\\Stale");
 
-        ASSERT_EQ(RunRegistrationScript(c.script, true), S_OK) << c.name;
+        ASSERT_EQ(RunRegistrationScript(nullptr, c.script, true), S_OK) << c.name;
         for (const std::string& id : {progId + ".1", progId}) {
             EXPECT_EQ(Text("HKCR\\" + id, ""), c.name + " Class");
             EXPECT_EQ(Text("HKCR\\" + id + "\\CLSID", ""), clsid);
@@ -468,10 +467,10 @@ TEST_F(RegistrarScriptTest, ClassScriptsRegisterProgIdsAndClassKeys) {
         EXPECT_EQ(Text(classKey, "AppID"), kAppIdText);
         EXPECT_EQ(Text(classKey + "\\LocalServer32", ""), shortPath);
 
-        ASSERT_EQ(RunRegistrationScript(c.script, false), S_OK) << c.name;
+        ASSERT_EQ(RunRegistrationScript(nullptr, c.script, false), S_OK) << c.name;
         EXPECT_EQ(Contents(), (std::vector<std::string>{"key hkcr\\clsid", "key hkcr\\clsid\\{other}"})) << c.name;
         // Removing what is not there succeeds and touches nothing.
-        EXPECT_EQ(RunRegistrationScript(c.script, false), S_OK) << c.name;
+        EXPECT_EQ(RunRegistrationScript(nullptr, c.script, false), S_OK) << c.name;
         EXPECT_EQ(Contents().size(), 2u);
         registry_.Clear();
     }
@@ -490,10 +489,7 @@ TEST_F(RegistrarScriptTest, QuoteInTheProgramPathIsKept) {
     ASSERT_GT(GetShortPathNameA(copy.c_str(), shortPath, sizeof shortPath), 0u);
     ASSERT_NE(std::string(shortPath).find("a'b"), std::string::npos) << shortPath;
 
-    HINSTANCE own = Host().instance;
-    Host().instance = program;
-    HRESULT result = RunRegistrationScript(IDR_LAUNCH_SCRIPT, true);
-    Host().instance = own;
+    HRESULT result = RunRegistrationScript(program, IDR_LAUNCH_SCRIPT, true);
     FreeLibrary(program);
     DeleteFileA(copy.c_str());
     RemoveDirectoryA(folder.c_str());
@@ -503,7 +499,7 @@ TEST_F(RegistrarScriptTest, QuoteInTheProgramPathIsKept) {
 }
 
 TEST_F(RegistrarScriptTest, MissingScriptResourceIsAnErrorAndWritesNothing) {
-    EXPECT_EQ(RunRegistrationScript(999, true), HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND));
+    EXPECT_EQ(RunRegistrationScript(nullptr, 999, true), HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND));
     EXPECT_EQ(Contents(), kNothing);
 }
 

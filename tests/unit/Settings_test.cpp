@@ -1,5 +1,6 @@
 // Registry layout, the defaults written at each run, the readers' rules and the key toolkit.
-#include "config/RegistryKey.h"
+#include "base/ModulePath.h"
+#include "base/RegistryKey.h"
 #include "config/ServiceSettings.h"
 #include "host/Installation.h"
 #include "host/ServiceHost.h"
@@ -21,19 +22,19 @@ protected:
         DeleteKeyTree(HKEY_LOCAL_MACHINE, kServiceKey);
         PrepareRegistry();
     }
-    const std::string& parameters() { return Host().parametersKeyPath; }
+    const std::string& parameters() { return Host().keys.parameters; }
 };
 
 TEST_F(SettingsTest, FirstRunWritesDefaultsModulesKeyAndEventSource) {
     EXPECT_EQ(parameters(), kServiceKey + "\\Parameters");
-    EXPECT_EQ(Host().modulesKeyPath, kServiceKey + "\\Parameters\\Modules");
+    EXPECT_EQ(Host().keys.modules, kServiceKey + "\\Parameters\\Modules");
     EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, parameters(), "EnableLaunch"), 1u);
     EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, parameters(), "EnableTrayIcon"), 1u);
     EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, parameters(), "RelaunchOnContinue"), 0u);
     EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, parameters(), "TerminateOnPause"), 0u);
     EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, parameters(), "TerminateOnStop"), 0u);
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Host().modulesKeyPath));
-    EXPECT_EQ(CountApplications(), 0u);
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Host().keys.modules));
+    EXPECT_EQ(CountApplications(Host().keys), 0u);
 
     const std::string source = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\CorvaneTest";
     EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, source, "TypesSupported"), 7u);
@@ -67,17 +68,17 @@ TEST_F(SettingsTest, ReadersApplyTheirOwnRules) {
     WriteDword(HKEY_LOCAL_MACHINE, parameters(), "TerminateOnPause", 2);
     WriteDword(HKEY_LOCAL_MACHINE, parameters(), "TerminateOnStop", 1);
     WriteDword(HKEY_LOCAL_MACHINE, parameters(), "EnableTrayIcon", 0);
-    EXPECT_TRUE(IsSettingOn(ServiceSetting::EnableLaunch));        // any non-zero is on
-    EXPECT_FALSE(IsSettingOn(ServiceSetting::TerminateOnPause));   // only exactly 1 is on
-    EXPECT_TRUE(IsSettingOn(ServiceSetting::TerminateOnStop));
-    EXPECT_FALSE(IsSettingOn(ServiceSetting::EnableTrayIcon));
-    EXPECT_FALSE(IsSettingOn(ServiceSetting::RelaunchOnContinue));
+    EXPECT_TRUE(IsSettingOn(Host().keys, ServiceSetting::EnableLaunch));        // any non-zero is on
+    EXPECT_FALSE(IsSettingOn(Host().keys, ServiceSetting::TerminateOnPause));   // only exactly 1 is on
+    EXPECT_TRUE(IsSettingOn(Host().keys, ServiceSetting::TerminateOnStop));
+    EXPECT_FALSE(IsSettingOn(Host().keys, ServiceSetting::EnableTrayIcon));
+    EXPECT_FALSE(IsSettingOn(Host().keys, ServiceSetting::RelaunchOnContinue));
 
     // Missing values and a missing key fall back to each flag's default meaning.
     DeleteKeyTree(HKEY_LOCAL_MACHINE, parameters());
-    EXPECT_TRUE(IsSettingOn(ServiceSetting::EnableLaunch));
-    EXPECT_TRUE(IsSettingOn(ServiceSetting::EnableTrayIcon));
-    EXPECT_FALSE(IsSettingOn(ServiceSetting::TerminateOnStop));
+    EXPECT_TRUE(IsSettingOn(Host().keys, ServiceSetting::EnableLaunch));
+    EXPECT_TRUE(IsSettingOn(Host().keys, ServiceSetting::EnableTrayIcon));
+    EXPECT_FALSE(IsSettingOn(Host().keys, ServiceSetting::TerminateOnStop));
 }
 
 TEST_F(SettingsTest, DeleteTreeRemovesTwoLevelsOfSubkeys) {
@@ -107,12 +108,12 @@ TEST_F(SettingsTest, OpenKeepsTheHeldKeyOnFailure) {
 }
 
 TEST_F(SettingsTest, ApplicationNamesAndValueReaders) {
-    const std::string modules = Host().modulesKeyPath;
+    const std::string modules = Host().keys.modules;
     WriteString(HKEY_LOCAL_MACHINE, modules + "\\Alpha", "ExePath", "C:\\a.exe");
     WriteString(HKEY_LOCAL_MACHINE, modules + "\\Beta", "ExePath", std::string(259, 'x'));
     WriteString(HKEY_LOCAL_MACHINE, modules + "\\Beta", "TooLong", std::string(260, 'y'));
     WriteDword(HKEY_LOCAL_MACHINE, modules + "\\Beta", "Instances", 3);
-    ASSERT_EQ(CountApplications(), 2u);
+    ASSERT_EQ(CountApplications(Host().keys), 2u);
 
     RegistryKey key;
     ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, modules.c_str(), KEY_READ), ERROR_SUCCESS);

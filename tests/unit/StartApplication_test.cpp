@@ -1,7 +1,7 @@
 // Starting one standard program: the argument checks and their messages, what the started
 // program receives, and the report of a failed start.
-#include "host/EventLog.h"
-#include "host/Owners.h"
+#include "base/EventLog.h"
+#include "base/Owners.h"
 #include "launch/StartApplication.h"
 #include "support/SleeperReports.h"
 #include "support/TestSupport.h"

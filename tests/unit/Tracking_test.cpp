@@ -1,6 +1,6 @@
 // The tracking tables and their lock: which passes a stop or pause cancels, what a terminating
 // sweep ends, and that it waits for a launch in flight.
-#include "host/Owners.h"
+#include "base/Owners.h"
 #include "launch/Tracking.h"
 #include "support/TestSupport.h"
 
@@ -65,15 +65,15 @@ private:
 
 class TrackingTest : public testing::Test {
 protected:
-    void SetUp() override { TerminateAllApplications(); }
     void TearDown() override {
-        TerminateAllApplications();
+        tracker.Cancel(true);
         KillProcessesNamed("sleeper.exe");
     }
+
+    LaunchTracker tracker;
 };
 
 TEST_F(TrackingTest, AStopOrPauseCancelsEveryEarlierPassButPassesDoNotCancelEachOther) {
-    LaunchTracker& tracker = Tracker();
     LaunchTracker::Ticket first = tracker.BeginPass();
     LaunchTracker::Ticket second = tracker.BeginPass();
     EXPECT_FALSE(tracker.IsCancelled(first));
@@ -91,7 +91,6 @@ TEST_F(TrackingTest, AStopOrPauseCancelsEveryEarlierPassButPassesDoNotCancelEach
 }
 
 TEST_F(TrackingTest, WhatACancelledPassTracksAfterATerminatingSweepIsEndedAtOnce) {
-    LaunchTracker& tracker = Tracker();
     LaunchTracker::Ticket paused = tracker.BeginPass();
     tracker.Cancel(false);
     // A pause that keeps applications keeps what its cancelled pass still tracks.
@@ -122,7 +121,6 @@ TEST_F(TrackingTest, WhatACancelledPassTracksAfterATerminatingSweepIsEndedAtOnce
 }
 
 TEST_F(TrackingTest, ATerminatingSweepWaitsForTheLaunchInFlight) {
-    LaunchTracker& tracker = Tracker();
     LaunchTracker::Ticket ticket = tracker.BeginPass();
     std::optional<LaunchTracker::PendingLaunch> launch(tracker.BeginLaunch(ticket));
     ASSERT_TRUE(*launch);
@@ -135,8 +133,7 @@ TEST_F(TrackingTest, ATerminatingSweepWaitsForTheLaunchInFlight) {
     // Once the sweep has cancelled the pass it must still wait while the launch is in flight:
     // the process being created must be in the table, or be ended, before the service may stop.
     ASSERT_TRUE(Eventually([&] { return tracker.IsCancelled(ticket); }));
-    Sleep(100);
-    EXPECT_FALSE(swept);
+    EXPECT_FALSE(Eventually([&] { return swept.load(); }, 500)) << "the sweep did not wait for the launch";
     Started started = StartSleeper();
     ASSERT_TRUE(started.forTracker);
     launch->Track(started.forTracker);
@@ -150,7 +147,6 @@ TEST_F(TrackingTest, ATerminatingSweepWaitsForTheLaunchInFlight) {
 }
 
 TEST_F(TrackingTest, TheSweepReleasesEveryServerEvenAFaultyOneAndPassesOverEndedPrograms) {
-    LaunchTracker& tracker = Tracker();
     LaunchTracker::Ticket ticket = tracker.BeginPass();
     CountingServer faulty(true), sound;
     tracker.TrackServer(ticket, &faulty);
@@ -166,7 +162,7 @@ TEST_F(TrackingTest, TheSweepReleasesEveryServerEvenAFaultyOneAndPassesOverEnded
     EXPECT_EQ(tracker.ServerCount(), 2u);
     EXPECT_EQ(tracker.ProcessCount(), 2u);
 
-    EXPECT_EQ(TerminateAllApplications(), 1);
+    tracker.Cancel(true);
     EXPECT_EQ(faulty.references, 0);
     EXPECT_EQ(sound.references, 0);
     EXPECT_EQ(tracker.ServerCount(), 0u);

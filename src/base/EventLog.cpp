@@ -1,6 +1,7 @@
-#include "host/EventLog.h"
+#include "base/EventLog.h"
 
-#include "host/ServiceHost.h"
+#include "base/Owners.h"
+#include "base/ProgramName.h"
 
 #include <mutex>
 
@@ -10,11 +11,10 @@ std::mutex sinkLock;
 EventSink sink;
 
 void ReportToEventLog(WORD type, DWORD eventId, const std::string& text) {
-    HANDLE source = RegisterEventSourceA(nullptr, Host().serviceName.c_str());
+    EventSourceHandle source(RegisterEventSourceA(nullptr, ProgramName().c_str()));
     if (!source) return;  // the event is lost; callers never learn of it
     const char* strings[] = {text.c_str()};
-    ReportEventA(source, type, 0, eventId, nullptr, 1, 0, strings, nullptr);
-    DeregisterEventSource(source);
+    (void)ReportEventA(source.get(), type, 0, eventId, nullptr, 1, 0, strings, nullptr);
 }
 
 void Report(DWORD eventId, const std::string& text) {
@@ -42,14 +42,12 @@ void LogEventById(DWORD messageId) {
     // Allocate, ignore inserts, from this module, lines of at most 100 characters (0xB64).
     const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
                         FORMAT_MESSAGE_FROM_HMODULE | 100;
-    char* formatted = nullptr;
+    LocalMemory<char> formatted;
     DWORD length = FormatMessageA(flags, nullptr, messageId, LANG_USER_DEFAULT,
-                                  reinterpret_cast<char*>(&formatted), 0, nullptr);
+                                  reinterpret_cast<char*>(formatted.put()), 0, nullptr);
     if (length == 0) {
         LogEventText("Unable to log event by id");
         return;
     }
-    std::string text(formatted, length);
-    LocalFree(formatted);
-    Report(messageId, text);
+    Report(messageId, std::string(formatted.get(), length));
 }

@@ -1,18 +1,15 @@
-#include "config/ClassFactory.h"
-
-#include "host/ServiceHost.h"
+#include "com/ClassFactory.h"
 
 #include <new>
+#include <wrl/client.h>
 
-HRESULT ClassFactory::Create(InstanceCreator creator, REFIID interfaceId, void** object) {
+HRESULT ClassFactory::Create(ComServer& server, InstanceCreator creator, REFIID interfaceId, void** object) {
     if (!object) return E_POINTER;
     *object = nullptr;
-    ClassFactory* factory = new (std::nothrow) ClassFactory(creator);
+    // The holder's reference ends the factory when the query fails.
+    Microsoft::WRL::ComPtr<IClassFactory> factory(new (std::nothrow) ClassFactory(server, creator));
     if (!factory) return E_OUTOFMEMORY;
-    factory->AddRef();
-    HRESULT hr = factory->QueryInterface(interfaceId, object);
-    factory->Release();  // ends it when the query failed
-    return hr;
+    return factory->QueryInterface(interfaceId, object);
 }
 
 HRESULT STDMETHODCALLTYPE ClassFactory::QueryInterface(REFIID interfaceId, void** object) {
@@ -38,13 +35,13 @@ HRESULT STDMETHODCALLTYPE ClassFactory::CreateInstance(IUnknown* outer, REFIID i
     if (!object) return E_POINTER;
     *object = nullptr;
     if (outer && !InlineIsEqualGUID(interfaceId, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
-    return creator_(outer, interfaceId, object);
+    return creator_(server_, outer, interfaceId, object);
 }
 
 HRESULT STDMETHODCALLTYPE ClassFactory::LockServer(BOOL lock) {
     if (lock)
-        InterlockedIncrement(&Host().lockCount);
+        server_.lifetime.Lock();
     else
-        Host().ReleaseServerLock();
+        (void)server_.lifetime.Unlock();  // an unmatched unlock is ignored
     return S_OK;
 }

@@ -1,4 +1,4 @@
-#include "config/ModuleObject.h"
+#include "com/ModuleObject.h"
 
 HRESULT STDMETHODCALLTYPE ModuleObject::Reserved(BSTR, short* flag) {
     if (!flag) return E_POINTER;

@@ -37,10 +37,6 @@ private:
 LONG SetTextValue(HKEY key, const char* name, const std::string& text);
 LONG SetDwordValue(HKEY key, const char* name, DWORD value);
 
-// Number of subkeys of the Modules key; 0 when it cannot be opened or queried.
-DWORD CountApplications();
-// Name of the subkey at index of an open Modules key; false past the end or on failure.
-bool GetApplicationName(HKEY modulesKey, DWORD index, std::string& name);
 // Reads a text value of HKLM\keyPath; empty when the key or value cannot be read or the
 // text does not fit 259 characters. The stored type is not checked.
 std::string ReadTextValue(const std::string& keyPath, const char* valueName);

@@ -1,8 +1,9 @@
-#include "launch/ErrorReporting.h"
+#include "base/ErrorReporting.h"
 
-#include "host/MessageBox.h"
-#include "host/Owners.h"
-#include "host/ServiceHost.h"
+#include "base/Conversions.h"
+#include "base/MessageBox.h"
+#include "base/Owners.h"
+#include "base/ProgramName.h"
 
 #include <objbase.h>
 #include <wrl/client.h>
@@ -11,26 +12,18 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-std::wstring ToWide(const std::string& text) {
-    int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), wide.data(), length);
-    return wide;
-}
-
 void FillErrorInfo(REFCLSID classId, const std::string& description, DWORD helpContext, const wchar_t* helpFile,
                    REFIID interfaceId) {
     std::wstring wide = ToWide(description);
     ComPtr<ICreateErrorInfo> created;
     if (FAILED(CreateErrorInfo(&created))) return;
     created->SetGUID(interfaceId);
-    LPOLESTR progId = nullptr;
-    if (SUCCEEDED(ProgIDFromCLSID(classId, &progId)) && progId) created->SetSource(progId);
+    CoTaskMemory<wchar_t> progId;
+    if (SUCCEEDED(ProgIDFromCLSID(classId, progId.put())) && progId) created->SetSource(progId.get());
     if (helpContext != 0 && helpFile) {
         created->SetHelpFile(const_cast<wchar_t*>(helpFile));
         created->SetHelpContext(helpContext);
     }
-    CoTaskMemFree(progId);
     created->SetDescription(wide.data());
     ComPtr<IErrorInfo> info;
     if (SUCCEEDED(created.As(&info))) SetErrorInfo(0, info.Get());
@@ -59,18 +52,17 @@ HRESULT InterfaceSupportsErrorInfo(REFIID ownInterface, REFIID interfaceId) {
 
 std::string GetSystemErrorText(const std::string& prefix) {
     DWORD error = GetLastError();
-    char* systemText = nullptr;
+    LocalMemory<char> systemText;
     DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, error,
-                                  LANG_USER_DEFAULT, reinterpret_cast<char*>(&systemText), 0, nullptr);
+                                  LANG_USER_DEFAULT, reinterpret_cast<char*>(systemText.put()), 0, nullptr);
     std::string text = prefix;
     if (length != 0 && systemText) {
         text += '\n';
-        text.append(systemText, length);
+        text.append(systemText.get(), length);
     }
-    if (systemText) LocalFree(systemText);
     return text;
 }
 
 void ShowSystemError(const std::string& message) {
-    ShowMessageBox(nullptr, GetSystemErrorText(message), Host().serviceName, MB_SERVICE_NOTIFICATION);
+    ShowMessageBox(nullptr, GetSystemErrorText(message), ProgramName(), MB_SERVICE_NOTIFICATION);
 }

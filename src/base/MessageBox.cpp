@@ -1,4 +1,4 @@
-#include "host/MessageBox.h"
+#include "base/MessageBox.h"
 
 #include <mutex>
 

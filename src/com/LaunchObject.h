@@ -1,6 +1,6 @@
 // The COM class Launch ("Launcher.Launch.1"): starts standard programs and ActiveX servers.
 #pragma once
-#include "config/ComObject.h"
+#include "com/ComObject.h"
 #include "Guids.h"
 
 #include <windows.h>
@@ -17,9 +17,8 @@ struct ILaunch : public IDispatch {
 
 class LaunchObject : public DualObject<ILaunch, &kIidILaunch> {
 public:
+    explicit LaunchObject(ComServer&) {}
+
     HRESULT STDMETHODCALLTYPE StartApplication(BSTR strPath, VARIANT strCmdLineArgs, VARIANT lngShowAttrib,
                                                VARIANT strWorkDir, DWORD* lngProcessId) override;
-
-    // Not part of ILaunch: creates an ActiveX server's object by ProgID.
-    HRESULT StartActiveXServer(BSTR progId, IDispatch** server);
 };

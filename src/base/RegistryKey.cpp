@@ -1,6 +1,4 @@
-#include "config/RegistryKey.h"
-
-#include "host/ServiceHost.h"
+#include "base/RegistryKey.h"
 
 #include <cstring>
 #include <utility>
@@ -73,26 +71,6 @@ LONG SetTextValue(HKEY key, const char* name, const std::string& text) {
 
 LONG SetDwordValue(HKEY key, const char* name, DWORD value) {
     return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-}
-
-DWORD CountApplications() {
-    RegistryKey modules;
-    if (modules.Open(HKEY_LOCAL_MACHINE, Host().modulesKeyPath.c_str(), KEY_READ) != ERROR_SUCCESS) return 0;
-    DWORD subkeys = 0;
-    if (RegQueryInfoKeyA(modules.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
-                         nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-        return 0;
-    return subkeys;
-}
-
-bool GetApplicationName(HKEY modulesKey, DWORD index, std::string& name) {
-    if (!modulesKey) return false;
-    char buffer[260];
-    DWORD length = sizeof buffer;
-    if (RegEnumKeyExA(modulesKey, index, buffer, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-        return false;
-    name.assign(buffer, length);
-    return true;
 }
 
 std::string ReadTextValue(const std::string& keyPath, const char* valueName) {

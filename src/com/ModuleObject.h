@@ -1,7 +1,7 @@
 // The COM class Module ("Launcher.Module.1"): the application catalogue as a COM object.
 #pragma once
 #include "config/AppCatalog.h"
-#include "config/ComObject.h"
+#include "com/ComObject.h"
 #include "Guids.h"
 
 #include <windows.h>
@@ -56,8 +56,12 @@ struct IModule : public IDispatch {
     virtual HRESULT STDMETHODCALLTYPE put_ParamFourType(BSTR value) = 0;
 };
 
+// The property list below repeats IModule's on purpose: the order of a COM vtable is the
+// interface's binary layout, and each entry forwards to the catalogue.
 class ModuleObject : public DualObject<IModule, &kIidIModule> {
 public:
+    explicit ModuleObject(ComServer& server) : catalog_(server.keys) {}
+
     HRESULT STDMETHODCALLTYPE get_Instances(LONG* value) override { return catalog_.get_Instances(value); }
     HRESULT STDMETHODCALLTYPE put_Instances(LONG value) override { return catalog_.put_Instances(value); }
     HRESULT STDMETHODCALLTYPE CancelUpdate() override { return catalog_.CancelUpdate(); }

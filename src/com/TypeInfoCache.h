@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <oaidl.h>
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,7 @@ private:
     HRESULT Load(LCID locale);
 
     const IID& interfaceId_;
+    std::mutex loadLock_;  // one loader at a time
     // Published once, after the name cache is complete; kept until the process ends.
     std::atomic<ITypeInfo*> typeInfo_{nullptr};
     std::vector<CachedName> names_;

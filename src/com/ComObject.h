@@ -2,23 +2,14 @@
 // library with ISupportErrorInfo, the reference counting of plain and aggregated objects, and
 // the server lock that every object holds while it lives.
 #pragma once
-#include "config/TypeInfoCache.h"
-#include "host/ServiceHost.h"
-#include "launch/ErrorReporting.h"
+#include "base/ErrorReporting.h"
+#include "com/ServerLifetime.h"
+#include "com/TypeInfoCache.h"
 
 #include <windows.h>
 #include <oaidl.h>
 #include <new>
 #include <wrl/client.h>
-
-// Holds one server lock from construction to destruction.
-class ServerLock {
-public:
-    ServerLock() { InterlockedIncrement(&Host().lockCount); }
-    ~ServerLock() { Host().ReleaseServerLock(); }
-    ServerLock(const ServerLock&) = delete;
-    ServerLock& operator=(const ServerLock&) = delete;
-};
 
 // A class's dual interface (also its IDispatch and IUnknown) and ISupportErrorInfo. The
 // IUnknown operations are ComObject's.
@@ -88,14 +79,16 @@ protected:
     volatile LONG referenceCount_ = 0;
 };
 
-// A complete object of class Base (a DualObject). Plain, it counts its own references and is
-// destroyed by its last Release; aggregated (inside AggregatedObject), its interfaces hand
-// AddRef, Release and QueryInterface to the outer object. The server lock is released after
-// everything else of the object is gone.
+// A complete object of class Base (a DualObject constructed from the ComServer). Plain, it
+// counts its own references and is destroyed by its last Release; aggregated (inside
+// AggregatedObject), its interfaces hand AddRef, Release and QueryInterface to the outer
+// object. The server lock is released after everything else of the object is gone.
 template <class Base>
 class ComObject final : private ServerLock, public Base {
 public:
-    explicit ComObject(IUnknown* outer) { this->outer_ = outer; }
+    ComObject(ComServer& server, IUnknown* outer) : ServerLock(server.lifetime), Base(server) {
+        this->outer_ = outer;
+    }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID interfaceId, void** object) override {
         if (!object) return E_POINTER;
@@ -120,7 +113,7 @@ public:
 template <class Base>
 class AggregatedObject final : public IUnknown {
 public:
-    explicit AggregatedObject(IUnknown* outer) : inner_(outer) {}
+    AggregatedObject(ComServer& server, IUnknown* outer) : inner_(server, outer) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID interfaceId, void** object) override {
         if (!object) return E_POINTER;
@@ -149,29 +142,25 @@ private:
 // aggregated one with it; then QueryInterface for interfaceId, which destroys the new object
 // when it fails. The aggregation rules are the class factory's.
 template <class Base>
-HRESULT CreateObjectInstance(IUnknown* outer, REFIID interfaceId, void** object) {
+HRESULT CreateObjectInstance(ComServer& server, IUnknown* outer, REFIID interfaceId, void** object) {
     if (!object) return E_POINTER;
     *object = nullptr;
     IUnknown* created = nullptr;
     if (outer)
-        created = new (std::nothrow) AggregatedObject<Base>(outer);
+        created = new (std::nothrow) AggregatedObject<Base>(server, outer);
     else
-        created = static_cast<typename Base::DualInterfaceType*>(new (std::nothrow) ComObject<Base>(nullptr));
+        created = static_cast<typename Base::DualInterfaceType*>(new (std::nothrow) ComObject<Base>(server, nullptr));
     if (!created) return E_OUTOFMEMORY;
-    HRESULT hr = created->QueryInterface(interfaceId, object);
-    if (FAILED(hr)) {
-        // Nothing counted a reference on it: the one reference taken here ends it.
-        created->AddRef();
-        created->Release();
-    }
-    return hr;
+    // Born with a count of 0: the holder's reference ends it when the query fails.
+    Microsoft::WRL::ComPtr<IUnknown> holder(created);
+    return holder->QueryInterface(interfaceId, object);
 }
 
 // The in-process creation that the program itself uses: a plain object, born with a count of
 // 0 and one server lock; object holds its first reference.
 template <class Base>
-HRESULT NewInstance(Microsoft::WRL::ComPtr<Base>& object) {
-    Base* created = new (std::nothrow) ComObject<Base>(nullptr);
+HRESULT NewInstance(ComServer& server, Microsoft::WRL::ComPtr<Base>& object) {
+    Base* created = new (std::nothrow) ComObject<Base>(server, nullptr);
     if (!created) return E_OUTOFMEMORY;
     object = created;
     return S_OK;

@@ -1,29 +1,17 @@
-#include "config/TypeInfoCache.h"
+#include "com/TypeInfoCache.h"
 
-#include "host/Owners.h"
-#include "host/ServiceHost.h"
+#include "base/Owners.h"
 #include "Guids.h"
 
 #include <cwchar>
+#include <mutex>
 #include <wrl/client.h>
 
 using Microsoft::WRL::ComPtr;
 
-namespace {
-
-class TypeInfoLock {
-public:
-    TypeInfoLock() { EnterCriticalSection(&Host().typeInfoLock); }
-    ~TypeInfoLock() { LeaveCriticalSection(&Host().typeInfoLock); }
-    TypeInfoLock(const TypeInfoLock&) = delete;
-    TypeInfoLock& operator=(const TypeInfoLock&) = delete;
-};
-
-}  // namespace
-
 HRESULT TypeInfoCache::Load(LCID locale) {
     if (typeInfo_.load(std::memory_order_acquire)) return S_OK;
-    TypeInfoLock lock;
+    std::lock_guard<std::mutex> guard(loadLock_);
     if (typeInfo_.load(std::memory_order_acquire)) return S_OK;  // another thread was first
 
     // The registered library is required; the executable's own resource is not read here.

@@ -1,0 +1,18 @@
+// Turning failed system calls into results, and returning a failure at once.
+#pragma once
+#include <windows.h>
+
+// The result of a system call that just failed: its last error as an HRESULT, or E_FAIL when
+// it set none (a failure must never read as success).
+inline HRESULT LastErrorResult() {
+    const DWORD error = GetLastError();
+    return error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
+}
+
+// Returns the HRESULT of expression from the calling function when it is a failure. Owners
+// close what is open on the way out.
+#define RETURN_IF_FAILED(expression)            \
+    do {                                        \
+        const HRESULT failure_ = (expression);  \
+        if (FAILED(failure_)) return failure_;  \
+    } while (0)

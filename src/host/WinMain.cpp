@@ -1,7 +1,0 @@
-#include "host/EntryPoint.h"
-
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    // Ends the process at once: a thread still at work (a launch that outlived the bounded
-    // wait at stop) must not meet static objects being destroyed.
-    ExitProcess(RunEntry(instance, GetCommandLineA()));
-}
