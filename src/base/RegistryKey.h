@@ -47,8 +47,8 @@ inline constexpr REGSAM kOtherRegistryView = sizeof(void*) == 8 ? KEY_WOW64_32KE
 std::vector<std::string> SubkeyNames(HKEY key);
 
 // Writes a REG_SZ value with its terminating zero counted / a REG_DWORD value.
-LONG SetTextValue(HKEY key, const char* name, const std::string& text);
-LONG SetDwordValue(HKEY key, const char* name, DWORD value);
+[[nodiscard]] LONG SetTextValue(HKEY key, const char* name, const std::string& text);
+[[nodiscard]] LONG SetDwordValue(HKEY key, const char* name, DWORD value);
 
 // Reads a text value of HKLM\keyPath; empty when the key or value cannot be read or the
 // text does not fit 259 characters. The stored type is not checked.

@@ -5,7 +5,7 @@
 #include <oaidl.h>
 #include <string>
 
-// Values below HKCR\AppID\{AppID} that the service road depends on.
+// Values below HKCR\AppID\{AppID} that decide whether a run becomes the service.
 inline constexpr char kLocalServiceValue[] = "LocalService";
 inline constexpr char kServiceParametersValue[] = "ServiceParameters";
 
@@ -15,22 +15,22 @@ void PrepareRegistry();
 
 // Installs: any installed service is stopped and deleted first; then, by the two switches,
 // the AppID registration and the service, and the classes with the type library.
-HRESULT RegisterHost(bool classes, bool service);
+[[nodiscard]] HRESULT RegisterHost(bool classes, bool service);
 // Removes by the two switches; returns 0 or the failure of CoInitialize.
-HRESULT UnregisterHost(bool classes, bool service);
+[[nodiscard]] HRESULT UnregisterHost(bool classes, bool service);
 
 
 bool IsServiceInstalled();
 // Creates the service (own process, interactive, auto start, depends on RPCSS); an existing
 // service is left unchanged.
-bool CreateHostService();
+[[nodiscard]] bool CreateHostService();
 // Stops and deletes an installed service; true when none is installed afterwards.
-bool DeleteHostService();
+[[nodiscard]] bool DeleteHostService();
 // Points the LocalServer32 of class keys that already exist at this executable.
 void ResetLocalServerKeys();
-HRESULT RegisterClasses();
-HRESULT UnregisterClasses();
+[[nodiscard]] HRESULT RegisterClasses();
+[[nodiscard]] HRESULT UnregisterClasses();
 // The type library stored in this executable (or in a .tlb beside it) and the path it came from.
-HRESULT LoadOwnTypeLibrary(ITypeLib** library, std::wstring* path);
-HRESULT RegisterTypeLibrary();
-HRESULT UnregisterTypeLibrary();
+[[nodiscard]] HRESULT LoadOwnTypeLibrary(ITypeLib** library, std::wstring* path);
+[[nodiscard]] HRESULT RegisterTypeLibrary();
+[[nodiscard]] HRESULT UnregisterTypeLibrary();

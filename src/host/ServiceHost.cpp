@@ -229,7 +229,8 @@ void ServiceHost::SetServiceState(DWORD state) {
         status.dwCheckPoint = 0;
         status.dwWaitHint = 0;
     }
-    (void)SetServiceStatus(statusHandle, &status);  // not examined: nothing better to do on failure
+    // The event is reported before the state: once the service manager sees STOPPED the
+    // dispatcher returns and the process ends, possibly under a report still being written.
     switch (state) {
     case SERVICE_RUNNING:
         if (wasPaused) {
@@ -253,6 +254,7 @@ void ServiceHost::SetServiceState(DWORD state) {
     default:
         break;
     }
+    (void)SetServiceStatus(statusHandle, &status);  // not examined: nothing better to do on failure
     if (ui) ui->ServiceStateChanged(*this, state);
 }
 

@@ -172,7 +172,7 @@ private:
             RETURN_IF_FAILED(CheckKeyName(token_));
             if (!IsProtected(token_)) DeleteKeyWithSubkeys(parent, token_, view_);
             if (isDelete) {
-                // "Delete" only removes; the walk goes on after the name and any assignment.
+                // "Delete" only removes; parsing continues after the name and any assignment.
                 RETURN_IF_FAILED(Next());
                 RETURN_IF_FAILED(SkipAssignment());
                 return WalkFollowingBlock(current.get(), depth);
@@ -336,7 +336,7 @@ private:
         RETURN_IF_FAILED(tokens_.NextToken(value));
 
         // The results of the writes are not examined: a value that cannot be written is left
-        // out and the walk goes on.
+        // out and parsing continues.
         if (SameText(type, "S")) {
             if (key)
                 (void)RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),

@@ -1,4 +1,4 @@
-// The command line of corvane.exe: which words match an option, the help box, the run road's
+// The command line of corvane.exe: which words match an option, the help box, the plain run's
 // exit code without registration.
 #include "host/EntryPoint.h"
 #include "support/ProductKeys.h"
@@ -50,14 +50,14 @@ std::string AnswerMessageBox(const char* caption) {
     return text;
 }
 
-TEST_F(CommandLine, WithoutTheAppIdTheRunRoadEndsWithFileNotFound) {
+TEST_F(CommandLine, WithoutTheAppIdAPlainRunEndsWithFileNotFound) {
     EXPECT_EQ(RunAndWait(Exe()), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    // A remainder that is not exactly an option falls through to the run road.
+    // A remainder that is not exactly an option falls through to a plain run.
     EXPECT_EQ(RunAndWait(Exe() + " -Install "), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(RunAndWait(Exe() + " -Install x"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(RunAndWait(Exe() + " -Help"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(RunAndWait(Exe() + " -Configure -Embedding"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    // Nothing was prepared on those roads.
+    // Nothing was prepared by those options.
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kServiceKey + "\\Parameters"));
 }
 
@@ -68,7 +68,7 @@ TEST_F(CommandLine, WithTheAppIdButNoServiceManagerTheProcessEndsQuietly) {
     EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, kServiceKey + "\\Parameters", "EnableLaunch"), 1u);
 }
 
-TEST_F(CommandLine, EmbeddingBeforeConfigureRunsTheConfigureRoad) {
+TEST_F(CommandLine, EmbeddingBeforeConfigureRunsTheConfiguration) {
     // "Embedding -Configure" is not exactly "Embedding"; the scan moves on to "Configure".
     EXPECT_EQ(RunAndWait(Exe() + " -Embedding -Configure"), 0u);
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kServiceKey + "\\Parameters\\Modules"));

@@ -110,15 +110,14 @@ TEST_F(LaunchServiceTest, EnableLaunchZeroStartsNothingAtStartOrContinue) {
     SetSetting("TerminateOnPause", 1);
     SetSetting("TerminateOnStop", 1);
     Start();
-    // The continue reaction runs its pass before it reports RUNNING, so once RUNNING is back
-    // the gate has been passed at least once.
+    // With launching off the passes of start and continue start nothing.
     Control(SERVICE_CONTROL_PAUSE, SERVICE_PAUSED);
     Control(SERVICE_CONTROL_CONTINUE, SERVICE_RUNNING);
     Stop();
     EXPECT_EQ(Running("sleeper.exe"), 0u);
     EXPECT_EQ(reports.Count(), 0u);
 
-    // The same road with the gate open launches at start and again at continue.
+    // The same configuration with launching on launches at start and again at continue.
     SetSetting("EnableLaunch", 1);
     Start();
     ASSERT_TRUE(Eventually([&] { return ReportsTagged("run") == 3; }));

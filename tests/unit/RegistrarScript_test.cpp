@@ -276,7 +276,7 @@ TEST_F(RegistrarScriptTest, ValueTypes) {
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(Dword("HKCU\\K", "Max"), 0xFFFFFFFFu);
     EXPECT_EQ(Dword("HKCU\\K", "Small"), 12u);
-    // Text that is not a number writes nothing, and the walk goes on.
+    // Text that is not a number writes nothing, and parsing continues.
     EXPECT_FALSE(HasValue("HKCU\\K", "Word"));
     EXPECT_FALSE(HasValue("HKCU\\K", "Over"));
     EXPECT_EQ(Binary("HKCU\\K", "Bin"), "0a1bff");
