@@ -3,7 +3,7 @@
 // server of tools/testserver.cpp running out of process.
 #include "config/AppCatalog.h"
 #include "base/Conversions.h"
-#include "base/EventLog.h"
+#include "support/EventRecorder.h"
 #include "config/ServiceSettings.h"
 #include "launch/ActiveXServer.h"
 #include "launch/LaunchWorker.h"
@@ -171,7 +171,9 @@ TEST(StartActiveXServerFailureTest, AnUnregisteredProgIdFailsWithItsMessage) {
 // A server that does not start is reported to the event log with its ProgID and the reason. A
 // class registered only for the other architecture as an in-process server (a DLL that this
 // process cannot load) is named as such; any other failure gives its code and the system's text.
-TEST(StartActiveXServerFailureTest, TheEventLogToldWhyAServerDidNotStart) {
+using StartActiveXServerEventTest = EventRecordingTest;
+
+TEST_F(StartActiveXServerEventTest, TheEventLogToldWhyAServerDidNotStart) {
     // An in-process class registered for the other architecture only, and one registered for
     // this one (its DLL missing).
     const struct {
@@ -203,10 +205,6 @@ TEST(StartActiveXServerFailureTest, TheEventLogToldWhyAServerDidNotStart) {
         WriteString(HKEY_CLASSES_ROOT, std::string("CLSID\\") + registration.classId + "\\InprocServer32", nullptr,
                     "C:\\nowhere\\server.dll", registration.view);
     }
-    std::vector<std::string> events;
-    SetEventSink([&](WORD, DWORD id, const std::string& text) {
-        if (id == kPlainTextEventId) events.push_back(text);
-    });
     for (const auto& c : cases) {
         SCOPED_TRACE(c.expectedStart);
         events.clear();
@@ -214,12 +212,12 @@ TEST(StartActiveXServerFailureTest, TheEventLogToldWhyAServerDidNotStart) {
         EXPECT_EQ(StartActiveXServer(c.progId ? Bstr(c.progId).get() : nullptr, &server), E_FAIL);
         EXPECT_EQ(server, nullptr);
         ASSERT_EQ(events.size(), 1u);
-        EXPECT_EQ(events[0].rfind(c.expectedStart, 0), 0u) << events[0];
+        EXPECT_EQ(events[0].id, kPlainTextEventId);
+        EXPECT_EQ(events[0].text.rfind(c.expectedStart, 0), 0u) << events[0].text;
         if (c.expectedStart.find(" 0x") != std::string::npos) {  // a code, not the architecture
-            EXPECT_EQ(events[0].find("registered only"), std::string::npos) << events[0];
+            EXPECT_EQ(events[0].text.find("registered only"), std::string::npos) << events[0].text;
         }
     }
-    SetEventSink({});
     for (const auto& registration : registrations) {
         DeleteKeyTree(HKEY_CLASSES_ROOT, registration.progId, registration.view);
         DeleteKeyTree(HKEY_CLASSES_ROOT, std::string("CLSID\\") + registration.classId, registration.view);
