@@ -24,6 +24,17 @@ protected:
     static std::string Exe() { return "\"" + BuildPath("corvane.exe") + "\""; }
 };
 
+// EnumChildWindows callback: keeps the longest text of a static control in the string at param.
+// A named CALLBACK function, since a lambda has the wrong calling convention on x86.
+BOOL CALLBACK KeepLongestStaticText(HWND child, LPARAM param) {
+    char className[32] = "", childText[2048] = "";
+    GetClassNameA(child, className, sizeof className);
+    GetWindowTextA(child, childText, sizeof childText);
+    auto* best = reinterpret_cast<std::string*>(param);
+    if (lstrcmpiA(className, "Static") == 0 && strlen(childText) > best->size()) *best = childText;
+    return TRUE;
+}
+
 // Waits for the product's message box, returns its text and presses its OK button.
 std::string AnswerMessageBox(const char* caption) {
     HWND box = nullptr;
@@ -32,22 +43,9 @@ std::string AnswerMessageBox(const char* caption) {
     char text[2048] = "";
     if (GetDlgItemTextA(box, 0xFFFF, text, sizeof text) == 0) {
         // Fall back to the longest static text of the box.
-        struct Search {
-            std::string best;
-        } search;
-        EnumChildWindows(
-            box,
-            [](HWND child, LPARAM param) -> BOOL {
-                char className[32] = "", childText[2048] = "";
-                GetClassNameA(child, className, sizeof className);
-                GetWindowTextA(child, childText, sizeof childText);
-                auto* found = reinterpret_cast<Search*>(param);
-                if (lstrcmpiA(className, "Static") == 0 && strlen(childText) > found->best.size())
-                    found->best = childText;
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search));
-        lstrcpynA(text, search.best.c_str(), sizeof text);
+        std::string best;
+        EnumChildWindows(box, KeepLongestStaticText, reinterpret_cast<LPARAM>(&best));
+        lstrcpynA(text, best.c_str(), sizeof text);
     }
     PostMessageA(box, WM_COMMAND, IDOK, 0);
     return text;

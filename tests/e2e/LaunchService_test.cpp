@@ -60,15 +60,7 @@ TEST_F(LaunchServiceTest, StartLaunchesTheConfiguredProgramsAndAStopThatTerminat
     ASSERT_TRUE(Eventually([&] { return ReportsTagged("run") == 3; }));
     if (EventTrace::Available()) {
         // The failed start was told to the event log as a plain text event.
-        bool reported = Eventually([&] {
-            for (const auto& event : trace.Events())
-                if (event.id == 1000 && !event.strings.empty() &&
-                    event.strings[0].rfind("Unable to start application: " + missing + " -q\nDetailed error info: \n",
-                                           0) == 0)
-                    return true;
-            return false;
-        });
-        EXPECT_TRUE(reported);
+        EXPECT_TRUE(trace.WaitForStart(1000, "Unable to start application: " + missing + " -q\nDetailed error info: \n"));
     }
     EXPECT_EQ(ReportsTagged("idle"), 0u);
     EXPECT_EQ(Running("sleeper.exe"), 3u);

@@ -2,6 +2,7 @@
 // processes and the event trace.
 #pragma once
 #include "base/Conversions.h"
+#include "base/RegistryKey.h"
 #include "config/ServiceKeys.h"
 
 #include <windows.h>
@@ -24,14 +25,16 @@ HANDLE StartProcess(const std::string& commandLine, DWORD* processId = nullptr);
 // when it does not end in time.
 DWORD WaitForExitCode(HANDLE process, DWORD timeoutMs);
 
-// Registry helpers below HKLM/HKCR used by the tests.
-bool KeyExists(HKEY root, const std::string& path);
+// Registry helpers below HKLM/HKCR used by the tests. view, where taken, is added to the access
+// mask: 0 for the program's own registry view, kOtherRegistryView for the other architecture's.
+bool KeyExists(HKEY root, const std::string& path, REGSAM view = 0);
 bool ValueExists(HKEY root, const std::string& path, const char* name);
-std::string ReadString(HKEY root, const std::string& path, const char* name, DWORD* type = nullptr);
+std::string ReadString(HKEY root, const std::string& path, const char* name, DWORD* type = nullptr,
+                       REGSAM view = 0);
 DWORD ReadDword(HKEY root, const std::string& path, const char* name, DWORD fallback = 0xFFFFFFFFu);
-void WriteString(HKEY root, const std::string& path, const char* name, const std::string& value);
+void WriteString(HKEY root, const std::string& path, const char* name, const std::string& value, REGSAM view = 0);
 void WriteDword(HKEY root, const std::string& path, const char* name, DWORD value);
-void DeleteKeyTree(HKEY root, const std::string& path);
+void DeleteKeyTree(HKEY root, const std::string& path, REGSAM view = 0);
 
 // A key below HKCU\Software\CorvaneTests\<name> that is empty at the start of the test and
 // removed at its end.
@@ -87,6 +90,8 @@ public:
     std::vector<TracedEvent> Events() const;
     // Waits until an event with this id and (when given) first string has been traced.
     bool WaitFor(DWORD id, const std::string& text = {}, DWORD timeoutMs = 20000) const;
+    // Waits until an event with this id whose first string begins with start has been traced.
+    bool WaitForStart(DWORD id, const std::string& start, DWORD timeoutMs = 20000) const;
 private:
     std::size_t start_;
 };

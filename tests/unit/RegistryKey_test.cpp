@@ -29,6 +29,7 @@ TEST_F(RegistryKeyTest, DeleteTreeRemovesTwoLevelsOfSubkeys) {
     EXPECT_EQ(key.DeleteTree("Top"), ERROR_SUCCESS);
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, scratch.path() + "\\Top"));
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, scratch.path() + "\\Other"));
+    EXPECT_EQ(SubkeyNames(key.get()), std::vector<std::string>{"Other"});
     EXPECT_EQ(key.DeleteTree("Missing"), ERROR_FILE_NOT_FOUND);
 }
 
