@@ -1,10 +1,6 @@
 # Sourced by the scripts that run Windows programs: a scratch Wine prefix and session.
 #   wine_session_start PREFIX TRACE   creates the prefix if needed and starts the session,
-#                                     with the event-log trace of its services in TRACE; the
-#                                     session draws its windows on a virtual desktop of 1024x768
-#                                     (frames, a taskbar and its notification area, as Windows
-#                                     shows them; hiding a window does not wait for a window
-#                                     manager that bare Xvfb does not have)
+#                                     with the event-log trace of its services in TRACE
 #   wine_session_stop                 ends every Wine process of the session
 # Needs DISPLAY (run under xvfb-run): a session's display is fixed when it starts.
 # The prefix is 64-bit; where Wine's 32-bit half is installed it runs 32-bit programs too, as
@@ -19,8 +15,6 @@ wine_session_start() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"
     wineboot --init >"$WINEPREFIX.init.log" 2>&1 || { cat "$WINEPREFIX.init.log"; return 1; }
-    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >>"$WINEPREFIX.init.log" 2>&1
-    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >>"$WINEPREFIX.init.log" 2>&1
     # The first session runs two service managers; a restart leaves one.
     wineserver -k || true
     wineserver -w || true
