@@ -36,8 +36,9 @@ inline std::vector<HWND> TooltipsOf(DWORD processId) {
         DWORD processId;
         std::vector<HWND> found;
     } search{processId, {}};
-    EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
+    struct Visitor {
+        // A named callback: the system calls it with the stdcall convention on x86.
+        static BOOL CALLBACK Visit(HWND window, LPARAM parameter) {
             auto* s = reinterpret_cast<Search*>(parameter);
             char name[64] = "";
             DWORD owner = 0;
@@ -45,8 +46,9 @@ inline std::vector<HWND> TooltipsOf(DWORD processId) {
             if (owner == s->processId && GetClassNameA(window, name, sizeof name) && lstrcmpA(name, TOOLTIPS_CLASSA) == 0)
                 s->found.push_back(window);
             return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+        }
+    };
+    EnumWindows(&Visitor::Visit, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 

@@ -20,16 +20,18 @@ HWND FindWindowOfClass(const char* className) {
         const char* className;
         HWND found;
     } search{className, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
+    struct Visitor {
+        // A named callback: the system calls it with the stdcall convention on x86.
+        static BOOL CALLBACK Visit(HWND window, LPARAM parameter) {
             auto* s = reinterpret_cast<Search*>(parameter);
             char name[64] = "";
             GetClassNameA(window, name, sizeof name);
             if (lstrcmpA(name, s->className) != 0) return TRUE;
             s->found = window;
             return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+        }
+    };
+    EnumWindows(&Visitor::Visit, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 

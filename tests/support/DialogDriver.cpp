@@ -18,8 +18,9 @@ HWND FindOwnWindow(const std::string& caption) {
         const std::string* caption;
         HWND found;
     } search{&caption, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
+    struct Visitor {
+        // A named callback: the system calls it with the stdcall convention on x86.
+        static BOOL CALLBACK Visit(HWND window, LPARAM parameter) {
             auto* s = reinterpret_cast<Search*>(parameter);
             DWORD process = 0;
             GetWindowThreadProcessId(window, &process);
@@ -29,8 +30,9 @@ HWND FindOwnWindow(const std::string& caption) {
             if (*s->caption != text) return TRUE;
             s->found = window;
             return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+        }
+    };
+    EnumWindows(&Visitor::Visit, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 

@@ -10,8 +10,9 @@ HWND TopLevelWindowOf(DWORD processId, const char* className, const char* captio
         const char* caption;
         HWND found;
     } search{processId, className, caption, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
+    struct Visitor {
+        // A named callback: the system calls it with the stdcall convention on x86.
+        static BOOL CALLBACK Visit(HWND window, LPARAM parameter) {
             auto* s = reinterpret_cast<Search*>(parameter);
             DWORD owner = 0;
             GetWindowThreadProcessId(window, &owner);
@@ -24,8 +25,9 @@ HWND TopLevelWindowOf(DWORD processId, const char* className, const char* captio
                 return FALSE;
             }
             return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+        }
+    };
+    EnumWindows(&Visitor::Visit, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
