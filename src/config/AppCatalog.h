@@ -2,6 +2,7 @@
 // buffer) with an edit state, moved to and from the application's subkey of the Modules key.
 #pragma once
 #include "base/Owners.h"
+#include "base/RegistryKey.h"
 #include "config/ServiceKeys.h"
 
 #include <windows.h>
@@ -33,7 +34,7 @@ struct AppRecord {
 };
 
 // Longest text, in ANSI characters, that a stored application may hold.
-inline constexpr std::size_t kMaxStoredText = 259;
+inline constexpr std::size_t kMaxStoredText = kMaxValueText;
 
 // Used by one thread at a time; instances share nothing but the registry.
 class AppCatalog {

@@ -74,6 +74,13 @@ TEST_F(SettingsTest, ReadersApplyTheirOwnRules) {
     EXPECT_FALSE(IsSettingOn(Host().keys, ServiceSetting::EnableTrayIcon));
     EXPECT_FALSE(IsSettingOn(Host().keys, ServiceSetting::RelaunchOnContinue));
 
+    // A flag is a number only when it is a REG_DWORD of 4 bytes; anything else counts as
+    // missing, whatever its bytes say.
+    WriteRawValue(HKEY_LOCAL_MACHINE, parameters(), "TerminateOnStop", REG_BINARY, std::string("\1\0\0\0", 4));
+    WriteString(HKEY_LOCAL_MACHINE, parameters(), "EnableTrayIcon", "0");
+    EXPECT_FALSE(IsSettingOn(Host().keys, ServiceSetting::TerminateOnStop));
+    EXPECT_TRUE(IsSettingOn(Host().keys, ServiceSetting::EnableTrayIcon));
+
     // Missing values and a missing key fall back to each flag's default meaning.
     DeleteKeyTree(HKEY_LOCAL_MACHINE, parameters());
     EXPECT_TRUE(IsSettingOn(Host().keys, ServiceSetting::EnableLaunch));
@@ -133,6 +140,42 @@ TEST_F(SettingsTest, ApplicationNamesAndValueReaders) {
     ReadDwordValue(modules + "\\Beta", "Attrib", &missing);
     EXPECT_EQ(instances, 3u);
     EXPECT_EQ(missing, 77u);
+}
+
+TEST_F(SettingsTest, ReadersTakeNumbersOnlyFromDwordsAndTextsOnlyFromTexts) {
+    const std::string key = Host().keys.modules + "\\Typed";
+    char expanded[MAX_PATH] = "";
+    ExpandEnvironmentStringsA("%SystemRoot%\\app.exe", expanded, sizeof expanded);
+    ASSERT_NE(std::string(expanded).find(':'), std::string::npos) << expanded;
+    const DWORD untouched = 77;
+    const struct {
+        const char* name;
+        DWORD type;
+        std::string bytes;
+        std::string text;  // what the text reader gives
+        DWORD number;      // what the number reader leaves in a variable holding 77
+    } cases[] = {
+        {"Text", REG_SZ, std::string("C:\\a b.exe\0", 11), "C:\\a b.exe", untouched},
+        {"Unterminated", REG_SZ, "C:\\x.exe", "C:\\x.exe", untouched},
+        {"UnterminatedFull", REG_SZ, std::string(259, 'u'), std::string(259, 'u'), untouched},
+        {"Expandable", REG_EXPAND_SZ, std::string("%SystemRoot%\\app.exe\0", 21), expanded, untouched},
+        {"TextNumber", REG_SZ, std::string("3\0", 2), "3", untouched},
+        {"TextZero", REG_SZ, std::string("0\0", 2), "0", untouched},
+        {"MultiText", REG_MULTI_SZ, std::string("a\0b\0\0", 5), "", untouched},
+        {"Binary", REG_BINARY, std::string("\3\0\0\0", 4), "", untouched},
+        {"Number", REG_DWORD, std::string("\3\0\0\0", 4), "", 3},
+        {"ShortNumber", REG_DWORD, std::string("\3\0", 2), "", untouched},
+        {"LongNumber", REG_QWORD, std::string("\3\0\0\0\0\0\0\0", 8), "", untouched},
+        {"BigEndian", REG_DWORD_BIG_ENDIAN, std::string("\0\0\0\3", 4), "", untouched},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteRawValue(HKEY_LOCAL_MACHINE, key, c.name, c.type, c.bytes);
+        EXPECT_EQ(ReadTextValue(key, c.name), c.text);
+        DWORD number = untouched;
+        ReadDwordValue(key, c.name, &number);
+        EXPECT_EQ(number, c.number);
+    }
 }
 
 }  // namespace
