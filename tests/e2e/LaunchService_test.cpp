@@ -138,7 +138,8 @@ TEST_F(LaunchServiceTest, EnableLaunchZeroStartsNothingAtStartOrContinue) {
 }
 
 TEST_F(LaunchServiceTest, AStopDuringALongPassLeavesNoSurvivor) {
-    const DWORD many = 200;
+    // As many instances as the value can say: the pass never ends by itself.
+    const DWORD many = 4294967295u;
     AddApplication("Many", many, sleeper, ReportArgs("many"));
     SetSetting("TerminateOnStop", 1);
     // Stop at different moments of the pass, round after round.
