@@ -117,7 +117,9 @@ protected:
             EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, key + "\\ProgID", nullptr), progId + ".1");
             EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, key + "\\VersionIndependentProgID", nullptr), progId);
             EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, key, "AppID"), kAppIdText);
-            EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, key + "\\LocalServer32", nullptr), shortPath);
+            // Quoted: unquoted, a long path with a blank lets COM start another program.
+            EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, key + "\\LocalServer32", nullptr),
+                      std::string("\"") + shortPath + "\"");
         }
     }
     static bool TypeLibraryRegistered() { return KeyExists(HKEY_CLASSES_ROOT, kTypeLibKey + "\\1.0"); }
