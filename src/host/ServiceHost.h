@@ -42,6 +42,9 @@ public:
     std::atomic<bool> startedByCom{false};
     std::atomic<bool> logoffSeen{false};
     std::atomic<bool> wasPaused{false};
+    // The last server lock went while the process still tried to become the service, so no
+    // quit was posted: a plain COM server that finds no lock afterwards ends at once.
+    std::atomic<bool> lastReleaseUnanswered{false};
     HWND mainWindow = nullptr;
 
     void InitHost(HINSTANCE module, UINT serviceNameId, UserInterface* userInterface = nullptr);
