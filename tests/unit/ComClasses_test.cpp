@@ -233,9 +233,11 @@ TEST_F(ComClassesTest, ModuleOperationsSitInTheirVtableSlots) {
         const std::string text = "slot " + std::to_string(slot);
         ASSERT_EQ(Slot<PutText>(module, slot + 1)(module, Bstr(Wide(text).c_str()).get()), S_OK);
         EXPECT_EQ(ToAnsi((record.*field).get()), text);
-        BSTR got = nullptr;
-        ASSERT_EQ(Slot<GetText>(module, slot)(module, &got), S_OK);
-        EXPECT_EQ(got, (record.*field).get());
+        // The get hands out a copy of the same field, for the caller to free.
+        Bstr got;
+        ASSERT_EQ(Slot<GetText>(module, slot)(module, got.out()), S_OK);
+        EXPECT_EQ(ToAnsi(got.get()), text);
+        EXPECT_NE(got.get(), (record.*field).get());
     }
     ASSERT_EQ(Slot<PutNumber>(module, 8)(module, 4), S_OK);
     ASSERT_EQ(Slot<PutNumber>(module, 19)(module, -2), S_OK);
