@@ -5,7 +5,12 @@
 // run, i.e. each has written its report. Stop: from the request (the service's stop control /
 // the benchmark's own TerminateProcess calls) until no sleeper is left, with the service
 // reported stopped. Each figure is the median of a few rounds.
+//
+// Then a supervised program (RestartOnExit 1, RestartDelay 0, so that only the service's own
+// work is measured): its restart, from its exit until it runs again, beside its first start,
+// from the service's start request until it runs.
 #include "base/Owners.h"
+#include "config/SupervisionSettings.h"
 #include "support/SleeperReports.h"
 #include "support/TestSupport.h"
 #include "Guids.h"
@@ -83,6 +88,20 @@ Figures MeasureBaseline(DWORD count, const ReportDirectory& reports) {
     return figures;
 }
 
+// Stops the service; the time until it is reported stopped with no sleeper left (-1: never),
+// and then until it and every sleeper have gone.
+double StopService() {
+    double stopped = -1;
+    const auto started = Clock::now();
+    if (ControlServiceNamed(kService, SERVICE_CONTROL_STOP) &&
+        WaitUntil([] { return QueryServiceState(kService) == SERVICE_STOPPED && NoSleeperLeft(); }))
+        stopped = MillisecondsSince(started);
+    WaitUntil([] { return QueryServiceState(kService) == SERVICE_STOPPED; });
+    WaitUntil([] { return ProcessIdsNamed("corvane.exe").empty(); });
+    KillProcessesNamed("sleeper.exe");
+    return stopped;
+}
+
 Figures MeasureService(DWORD count, const ReportDirectory& reports) {
     reports.Clear();
     WriteDword(HKEY_LOCAL_MACHINE, kModules + "\\Bench", "Instances", count);
@@ -92,13 +111,31 @@ Figures MeasureService(DWORD count, const ReportDirectory& reports) {
     if (!WaitUntil([&] { return reports.Count() == count; })) return figures;
     figures.start = MillisecondsSince(started);
 
-    started = Clock::now();
-    if (ControlServiceNamed(kService, SERVICE_CONTROL_STOP) &&
-        WaitUntil([] { return QueryServiceState(kService) == SERVICE_STOPPED && NoSleeperLeft(); }))
-        figures.stop = MillisecondsSince(started);
-    WaitUntil([] { return QueryServiceState(kService) == SERVICE_STOPPED; });
-    WaitUntil([] { return ProcessIdsNamed("corvane.exe").empty(); });
-    KillProcessesNamed("sleeper.exe");
+    figures.stop = StopService();
+    return figures;
+}
+
+struct RestartFigures {
+    double firstStart = -1;
+    double restart = -1;
+};
+
+// One service run of the supervised program, which ends after a second the first time only.
+RestartFigures MeasureRestart(const ReportDirectory& reports, const std::string& marker) {
+    reports.Clear();
+    DeleteFileA(marker.c_str());
+    RestartFigures figures;
+    const auto started = Clock::now();
+    if (StartServiceNamed(kService) && WaitUntil([&] { return reports.Count() == 1; })) {
+        figures.firstStart = MillisecondsSince(started);
+        const std::vector<SleeperReport> first = reports.Reports();
+        UniqueHandle program(first.empty() ? nullptr : OpenProcess(SYNCHRONIZE, FALSE, first[0].pid));
+        if (program && WaitForSingleObject(program.get(), 60000) == WAIT_OBJECT_0) {
+            const auto ended = Clock::now();
+            if (WaitUntil([&] { return reports.Count() == 2; })) figures.restart = MillisecondsSince(ended);
+        }
+    }
+    (void)StopService();
     return figures;
 }
 
@@ -157,6 +194,34 @@ int main() {
         std::printf("%6lu  %10.1fms %10.1fms %7.2f   %10.1fms %10.1fms %7.2f\n", count, bs, ss, ss / bs, bt, st,
                     st / bt);
         std::fflush(stdout);
+    }
+
+    WriteDword(HKEY_LOCAL_MACHINE, app, "Instances", 0);
+    const std::string supervised = kModules + "\\Supervised";
+    const std::string marker = reports.path() + "\\restarted.marker";
+    WriteString(HKEY_LOCAL_MACHINE, supervised, "ExePath", BuildPath("sleeper.exe"));
+    WriteString(HKEY_LOCAL_MACHINE, supervised, "CmdLineArgs",
+                "--report " + reports.path() + " --seconds 1 --exit-code 3 --marker " + marker);
+    WriteDword(HKEY_LOCAL_MACHINE, supervised, "Attrib", SW_SHOWNORMAL);
+    WriteDword(HKEY_LOCAL_MACHINE, supervised, "Instances", 1);
+    WriteDword(HKEY_LOCAL_MACHINE, supervised, kRestartOnExitValue, 1);
+    WriteDword(HKEY_LOCAL_MACHINE, supervised, kRestartDelayValue, 0);
+    std::vector<double> firstStarts, restarts;
+    for (int round = 0; round < 7; ++round) {
+        const RestartFigures figures = MeasureRestart(reports, marker);
+        if (figures.firstStart < 0 || figures.restart < 0) {
+            std::printf("restart round %d failed (first start %.0f, restart %.0f)\n", round, figures.firstStart,
+                        figures.restart);
+            complete = false;
+            continue;
+        }
+        firstStarts.push_back(figures.firstStart);
+        restarts.push_back(figures.restart);
+    }
+    if (!restarts.empty()) {
+        const double first = Median(firstStarts), restart = Median(restarts);
+        std::printf("\nsupervised program: first start %.1fms, restart after its exit %.1fms, ratio %.2f\n", first,
+                    restart, restart / first);
     }
     RemoveService();
     return complete ? 0 : 1;

@@ -9,3 +9,5 @@ set(CORVANE_APPID      "15107340-BCFE-4F49-8B21-403E2D485BDE")
 # The recording automation server that the tests build (tools/testserver.cpp); not part of
 # the product.
 set(CORVANE_CLSID_TESTSERVER "EF35A4D3-8D86-4767-AED7-D844271AB5F2")
+# The tests' 32-bit in-process automation server (tools/inproc32); not part of the product.
+set(CORVANE_CLSID_INPROC32TEST "D8976CFC-1B14-4858-A643-922807C315E6")

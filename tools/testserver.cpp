@@ -3,6 +3,8 @@
 //   testserver LOGFILE -Embedding   started by COM (LocalServer32 = "...\testserver.exe" "LOGFILE")
 //   testserver -touch PATH          writes the file PATH and ends (a program for others to run)
 //   testserver -sleep               holds the event "CorvaneTestSleeper" and sleeps until it is killed
+// A serving test server also ends, revoking its class, when the event "CorvaneTestServerQuit"
+// is set.
 // Built with RECORDER_IN_PROCESS it is recorder.dll, the same class as an in-process server
 // (InprocServer32), whose log file is named by its class key's subkey "LogFile".
 //
@@ -15,10 +17,13 @@
 //   FAULTING                 the object's last reference went after "FaultOnRelease": the
 //                            release then writes through a null pointer
 // Every member name is known, with a dispatch id of its own, except "Missing". "Block" does not
-// return until the event "CorvaneTestUnblock" is set (or two minutes pass). "Echo" also
+// return until the event "CorvaneTestUnblock" is set (or two minutes pass); then the server
+// ends as if its last object had gone, revoking its class object, since a client that died
+// meanwhile never releases its references. "Echo" also
 // returns the argument part of its line as a string, and changes its by-reference arguments:
 // I2 and I4 plus one, BOOL to VARIANT_TRUE, BSTR to "changed", R8 doubled, VARIANT to VT_I4 42.
 #include "Guids.h"
+#include "AutomationServer.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -33,6 +38,7 @@ namespace {
 
 const char kSleeperEvent[] = "CorvaneTestSleeper";
 const char kUnblockEvent[] = "CorvaneTestUnblock";
+const char kQuitEvent[] = "CorvaneTestServerQuit";
 
 std::string logPath;
 std::mutex logLock;
@@ -127,26 +133,15 @@ void ChangeTarget(VARIANT& value) {
     }
 }
 
-class Recorder final : public IDispatch {
+class Recorder final : public DispatchObject {
 public:
     Recorder() {
         AddServerReference();
         AppendLog("CREATED");
     }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (!object) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch)) {
-            *object = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
     ULONG STDMETHODCALLTYPE Release() override {
-        LONG count = InterlockedDecrement(&references_);
+        LONG count = DropReference();
         if (count == 0 && faultOnRelease_) {
             AppendLog("FAULTING");
             int* volatile nowhere = nullptr;
@@ -162,15 +157,6 @@ public:
         return static_cast<ULONG>(count);
     }
 
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-        if (info) *info = nullptr;
-        return DISP_E_BADINDEX;
-    }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
         std::lock_guard<std::mutex> guard(namesLock_);
         HRESULT result = S_OK;
@@ -211,6 +197,7 @@ public:
             WaitForSingleObject(unblock, 120000);
             CloseHandle(unblock);
             AppendLog("UNBLOCKED");
+            SetEvent(finished);
         }
         if (name == L"Echo") {
             for (UINT i = 0; i < count; ++i) ChangeTarget(parameters->rgvarg[i]);
@@ -224,47 +211,21 @@ public:
     }
 
 private:
-    ~Recorder() = default;
+    ~Recorder() override = default;
 
-    volatile LONG references_ = 0;
     volatile bool faultOnRelease_ = false;
     std::mutex namesLock_;
     std::vector<std::wstring> names_;
 };
 
-class RecorderFactory final : public IClassFactory {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (!object) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
-            *object = static_cast<IClassFactory*>(this);
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    // The factory lives as long as the process.
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
-        if (!object) return E_POINTER;
-        *object = nullptr;
-        if (outer) return CLASS_E_NOAGGREGATION;
-        Recorder* recorder = new (std::nothrow) Recorder();
-        if (!recorder) return E_OUTOFMEMORY;
-        recorder->AddRef();
-        HRESULT hr = recorder->QueryInterface(iid, object);
-        recorder->Release();
-        return hr;
-    }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-        if (lock)
-            AddServerReference();
-        else
-            DropServerReference();
-        return S_OK;
-    }
-};
+void ChangeServerLocks(bool lock) {
+    if (lock)
+        AddServerReference();
+    else
+        DropServerReference();
+}
+
+using RecorderFactory = StaticClassFactory<Recorder, ChangeServerLocks>;
 
 #ifndef RECORDER_IN_PROCESS
 
@@ -294,12 +255,16 @@ int Serve() {
         CoUninitialize();
         return 3;
     }
-    // Ends when the last object and lock are gone; a server that nobody uses ends on its own.
+    // Ends when the last object and lock are gone, when asked to quit (an object whose client
+    // died is never released), or when nobody has used it for a while.
+    HANDLE quit = CreateEventA(nullptr, TRUE, FALSE, kQuitEvent);
+    HANDLE ends[] = {finished, quit};
     const DWORD idleLimitMs = 120000;
     for (;;) {
-        if (WaitForSingleObject(finished, idleLimitMs) == WAIT_OBJECT_0) break;
+        if (WaitForMultipleObjects(quit ? 2 : 1, ends, FALSE, idleLimitMs) != WAIT_TIMEOUT) break;
         if (serverCount == 0) break;
     }
+    if (quit) CloseHandle(quit);
     CoRevokeClassObject(cookie);
     CoUninitialize();
     return 0;

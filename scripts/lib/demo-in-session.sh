@@ -34,6 +34,12 @@ running() {
   run "$(win "$build/pslist.exe")" sleeper.exe | sed 's/^/     /'
 }
 settle() { sleep 2; }
+tray() {
+  # The service's icon as the shell shows it (it comes at the tray timer's first tick, 4 s
+  # after the service runs).
+  echo "   notification area:"
+  run "$(win "$build/trayctl.exe")" show | sed 's/^/     /'
+}
 
 say "Installing: corvane.exe -Install"
 run "$exe" -Install; echo "   exit code $?"
@@ -51,6 +57,23 @@ run reg add "$params\\Modules\\Watchdog" /v ExePath /d "$sleeper" /f >/dev/null
 run reg add "$params\\Modules\\Watchdog" /v CmdLineArgs /d "--seconds 600 watchdog" /f >/dev/null
 run reg add "$params\\Modules\\Watchdog" /v Instances /t REG_DWORD /d 1 /f >/dev/null
 run reg add "$params\\Modules\\Watchdog" /v Attrib /t REG_DWORD /d 0 /f >/dev/null
+say "Configuring one ActiveX server: Wine's own WScript.Shell, whose method Run the service calls"
+echo "   Shell:    WScript.Shell, Run(\"cmd /c echo ... > C:\\shell-ran.txt\", 0), 1 instance"
+shell="$params\\Modules\\Shell"
+run reg add "$shell" /v ProgId /d WScript.Shell /f >/dev/null
+run reg add "$shell" /v MethodName /d Run /f >/dev/null
+run reg add "$shell" /v ParamOne /d 'cmd /c echo WScript.Shell ran this for the service> C:\shell-ran.txt' /f >/dev/null
+run reg add "$shell" /v ParamOneType /d VT_VARIANT /f >/dev/null
+run reg add "$shell" /v ParamTwo /d 0 /f >/dev/null
+run reg add "$shell" /v ParamTwoType /d VT_VARIANT /f >/dev/null
+run reg add "$shell" /v Instances /t REG_DWORD /d 1 /f >/dev/null
+shell_ran() {
+  # What the command that WScript.Shell ran wrote, once it has run.
+  local file="$WINEPREFIX/drive_c/shell-ran.txt"
+  for _ in 1 2 3 4 5; do [ -s "$file" ] && break; sleep 1; done
+  if [ -s "$file" ]; then echo "   C:\shell-ran.txt: $(tr -d '\r' <"$file")"; else echo "   C:\shell-ran.txt: (not written)"; fi
+  rm -f "$file"
+}
 echo "   Settings: TerminateOnPause=1, RelaunchOnContinue=1, TerminateOnStop=1"
 for setting in TerminateOnPause RelaunchOnContinue TerminateOnStop; do
   run reg add "$params" /v $setting /t REG_DWORD /d 1 /f >/dev/null
@@ -61,14 +84,22 @@ step() {
   say "$1"
   run "$(win "$build/svcctl.exe")" "$2" Corvane | sed 's/^/   /'
   settle; running; show_events
+  [ "$2" = start ] && sleep 3
+  tray
 }
 step "Starting the service" start
+shell_ran
 step "Pausing the service (TerminateOnPause=1 ends the programs)" pause
 step "Continuing the service (RelaunchOnContinue=1 starts a fresh set)" continue
+shell_ran
 step "Stopping the service (TerminateOnStop=1 ends the programs)" stop
 
 say "Removing: corvane.exe -Remove"
 run "$exe" -Remove; echo "   exit code $?"
 run "$(win "$build/svcctl.exe")" query Corvane | sed 's/^/   /' || true
 rm -f "$out"
+docs=$(cd "$(dirname "$0")/../../docs" && pwd)
 say "Done. The prefix stays in $prefix for a look; the Wine session is ended."
+echo "   The configuration dialogs, as scripts/screenshots captured them from the service:"
+echo "     $docs/manage-applications.png"
+echo "     $docs/method.png"

@@ -3,9 +3,12 @@
 #                                     with the event-log trace of its services in TRACE
 #   wine_session_stop                 ends every Wine process of the session
 # Needs DISPLAY (run under xvfb-run): a session's display is fixed when it starts.
+# The prefix is 64-bit; where Wine's 32-bit half is installed it runs 32-bit programs too, as
+# Windows x64 does.
 
 wine_session_start() {
   export WINEPREFIX=$1
+  export WINEARCH=win64
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml="
   local trace=$2

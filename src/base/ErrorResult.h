@@ -4,7 +4,7 @@
 
 // The result of a system call that just failed: its last error as an HRESULT, or E_FAIL when
 // it set none (a failure must never read as success).
-inline HRESULT LastErrorResult() {
+[[nodiscard]] inline HRESULT LastErrorResult() {
     const DWORD error = GetLastError();
     return error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
 }

@@ -10,24 +10,29 @@ namespace {
 std::mutex sinkLock;
 EventSink sink;
 
-void ReportToEventLog(WORD type, DWORD eventId, const std::string& text) {
+void ReportToEventLog(WORD type, DWORD eventId, const std::vector<std::string>& strings) {
     EventSourceHandle source(RegisterEventSourceA(nullptr, ProgramName().c_str()));
     if (!source) return;  // the event is lost; callers never learn of it
-    const char* strings[] = {text.c_str()};
-    (void)ReportEventA(source.get(), type, 0, eventId, nullptr, 1, 0, strings, nullptr);
+    std::vector<const char*> pointers;
+    for (const std::string& text : strings) pointers.push_back(text.c_str());
+    (void)ReportEventA(source.get(), type, 0, eventId, nullptr, static_cast<WORD>(pointers.size()), 0,
+                       pointers.data(), nullptr);
 }
 
-void Report(DWORD eventId, const std::string& text) {
+// text is what the sink receives; strings are the event's insertion strings.
+void Report(WORD type, DWORD eventId, const std::string& text, const std::vector<std::string>& strings) {
     EventSink current;
     {
         std::lock_guard<std::mutex> guard(sinkLock);
         current = sink;
     }
     if (current)
-        current(EVENTLOG_INFORMATION_TYPE, eventId, text);
+        current(type, eventId, text);
     else
-        ReportToEventLog(EVENTLOG_INFORMATION_TYPE, eventId, text);
+        ReportToEventLog(type, eventId, strings);
 }
+
+void Report(DWORD eventId, const std::string& text) { Report(EVENTLOG_INFORMATION_TYPE, eventId, text, {text}); }
 
 }  // namespace
 
@@ -50,4 +55,24 @@ void LogEventById(DWORD messageId) {
         return;
     }
     Report(messageId, std::string(formatted.get(), length));
+}
+
+void LogEventById(DWORD messageId, WORD type, const std::vector<std::string>& inserts) {
+    // The text is formatted here only for the sink and to learn that the message exists: the
+    // event log receives the insertion strings and formats the message when it is read.
+    std::vector<DWORD_PTR> arguments;
+    for (const std::string& text : inserts) arguments.push_back(reinterpret_cast<DWORD_PTR>(text.c_str()));
+    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE |
+                        FORMAT_MESSAGE_ARGUMENT_ARRAY | FORMAT_MESSAGE_MAX_WIDTH_MASK;
+    LocalMemory<char> formatted;
+    DWORD length = FormatMessageA(flags, nullptr, messageId, LANG_USER_DEFAULT,
+                                  reinterpret_cast<char*>(formatted.put()), 0,
+                                  reinterpret_cast<va_list*>(arguments.data()));
+    if (length == 0) {
+        LogEventText("Unable to log event by id");
+        return;
+    }
+    std::string text(formatted.get(), length);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\r' || text.back() == '\n')) text.pop_back();
+    Report(type, messageId, text, inserts);
 }

@@ -1,4 +1,4 @@
-// Paths of loaded modules, held whole whatever their length.
+// Paths of loaded modules, read in full whatever their length.
 #pragma once
 #include <windows.h>
 #include <string>

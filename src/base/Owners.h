@@ -77,6 +77,9 @@ using EventSourceHandle = UniqueResource<NullInvalidTraits<HANDLE, &DeregisterEv
 using AllocatedSid = UniqueResource<NullInvalidTraits<PSID, &FreeSid>>;
 // An open registry key; see RegistryKey for the operations on it.
 using RegistryKeyHandle = UniqueResource<NullInvalidTraits<HKEY, &RegCloseKey>>;
+// An icon made by LoadImage (not a shared one) / a menu made by LoadMenu.
+using IconHandle = UniqueResource<NullInvalidTraits<HICON, &DestroyIcon>>;
+using MenuHandle = UniqueResource<NullInvalidTraits<HMENU, &DestroyMenu>>;
 
 inline void FreeCoTaskMemory(void* memory) { CoTaskMemFree(memory); }
 inline void FreeLocalMemory(void* memory) { (void)LocalFree(memory); }

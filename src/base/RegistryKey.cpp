@@ -46,9 +46,9 @@ void RegistryKey::Attach(HKEY key) {
     key_ = key;
 }
 
-LONG RegistryKey::DeleteTree(const char* name) {
+LONG RegistryKey::DeleteTree(const char* name, REGSAM view) {
     RegistryKey child;
-    LONG result = child.Open(key_, name, KEY_READ | KEY_WRITE);
+    LONG result = child.Open(key_, name, KEY_READ | KEY_WRITE | view);
     if (result != ERROR_SUCCESS) return result;
     // Index 0 each time: deleting a child moves the next one down to index 0.
     for (;;) {
@@ -57,11 +57,22 @@ LONG RegistryKey::DeleteTree(const char* name) {
         if (RegEnumKeyExA(child.get(), 0, grandchild, &length, nullptr, nullptr, nullptr, nullptr) !=
             ERROR_SUCCESS)
             break;
-        result = child.DeleteTree(grandchild);
+        result = child.DeleteTree(grandchild, view);
         if (result != ERROR_SUCCESS) return result;
     }
     child.Close();
-    return RegDeleteKeyA(key_, name);
+    return RegDeleteKeyExA(key_, name, view, 0);
+}
+
+std::vector<std::string> SubkeyNames(HKEY key) {
+    std::vector<std::string> names;
+    for (DWORD index = 0;; ++index) {
+        char name[256];  // the longest key name the registry allows, and its terminator
+        DWORD length = sizeof name;
+        if (RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        names.emplace_back(name, length);
+    }
+    return names;
 }
 
 LONG SetTextValue(HKEY key, const char* name, const std::string& text) {
@@ -117,9 +128,13 @@ ValueRead ReadDword(HKEY key, const char* name, DWORD& value) {
 }
 
 std::string ReadTextValue(const std::string& keyPath, const char* valueName) {
+    return ReadTextValue(HKEY_LOCAL_MACHINE, keyPath, valueName, 0);
+}
+
+std::string ReadTextValue(HKEY root, const std::string& keyPath, const char* valueName, REGSAM view) {
     RegistryKey key;
     std::string text;
-    if (key.Open(HKEY_LOCAL_MACHINE, keyPath.c_str(), KEY_READ) == ERROR_SUCCESS)
+    if (key.Open(root, keyPath.c_str(), KEY_READ | view) == ERROR_SUCCESS)
         (void)ReadText(key.get(), valueName, text);  // anything not read leaves the text empty
     return text;
 }

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <string>
 #include <utility>
+#include <vector>
 
 class RegistryKey {
 public:
@@ -20,8 +21,9 @@ public:
     // Creates or opens parent\path (non-volatile), with the same ownership rules as Open.
     [[nodiscard]] LONG Create(HKEY parent, const char* path, REGSAM access);
     LONG Close();
-    // Deletes the named subkey of the held key with everything below it, children first.
-    [[nodiscard]] LONG DeleteTree(const char* name);
+    // Deletes the named subkey of the held key with everything below it, children first, in the
+    // registry view that view names (0: the program's own; see kOtherRegistryView).
+    [[nodiscard]] LONG DeleteTree(const char* name, REGSAM view = 0);
 
     // Takes over a handle opened elsewhere (closing any held key).
     void Attach(HKEY key);
@@ -34,9 +36,20 @@ private:
     HKEY key_ = nullptr;
 };
 
+// On 64-bit Windows a 32-bit program (the x86 build, under WOW64) and a 64-bit program see two
+// views of some keys: below HKCR, the class keys ("CLSID"), the interface keys and, under Wine,
+// the ProgIDs are kept apart; the Services key, AppID and TypeLib are shared. Added to an access
+// mask, this flag reaches the view of the other build: the 32-bit view from the x64 build, the
+// 64-bit view from the x86 build. 32-bit Windows has one view, which the flag then names.
+inline constexpr REGSAM kOtherRegistryView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+
+// The names of the key's subkeys, in the order the registry enumerates them; empty when the key
+// has none or cannot be enumerated.
+std::vector<std::string> SubkeyNames(HKEY key);
+
 // Writes a REG_SZ value with its terminating zero counted / a REG_DWORD value.
-LONG SetTextValue(HKEY key, const char* name, const std::string& text);
-LONG SetDwordValue(HKEY key, const char* name, DWORD value);
+[[nodiscard]] LONG SetTextValue(HKEY key, const char* name, const std::string& text);
+[[nodiscard]] LONG SetDwordValue(HKEY key, const char* name, DWORD value);
 
 // Longest text, in characters, that a text value may hold.
 inline constexpr std::size_t kMaxValueText = 259;
@@ -58,4 +71,6 @@ ValueRead ReadDword(HKEY key, const char* name, DWORD& value);
 // The same for a value of HKLM\keyPath (a key that cannot be opened: the value is missing).
 // The text is empty and the number untouched unless the value was read.
 std::string ReadTextValue(const std::string& keyPath, const char* valueName);
+// The same below root, in the registry view that view names (0: the program's own).
+std::string ReadTextValue(HKEY root, const std::string& keyPath, const char* valueName, REGSAM view);
 void ReadDwordValue(const std::string& keyPath, const char* valueName, DWORD* value);

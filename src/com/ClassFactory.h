@@ -12,7 +12,7 @@ public:
 
     // The class-object creator of a class-table entry: a new class object bound to creator,
     // asked for interfaceId (and destroyed when that fails).
-    static HRESULT Create(ComServer& server, InstanceCreator creator, REFIID interfaceId, void** object);
+    [[nodiscard]] static HRESULT Create(ComServer& server, InstanceCreator creator, REFIID interfaceId, void** object);
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID interfaceId, void** object) override;
     ULONG STDMETHODCALLTYPE AddRef() override;

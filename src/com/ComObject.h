@@ -142,7 +142,7 @@ private:
 // aggregated one with it; then QueryInterface for interfaceId, which destroys the new object
 // when it fails. The aggregation rules are the class factory's.
 template <class Base>
-HRESULT CreateObjectInstance(ComServer& server, IUnknown* outer, REFIID interfaceId, void** object) {
+[[nodiscard]] HRESULT CreateObjectInstance(ComServer& server, IUnknown* outer, REFIID interfaceId, void** object) {
     if (!object) return E_POINTER;
     *object = nullptr;
     IUnknown* created = nullptr;
@@ -159,7 +159,7 @@ HRESULT CreateObjectInstance(ComServer& server, IUnknown* outer, REFIID interfac
 // The in-process creation that the program itself uses: a plain object, born with a count of
 // 0 and one server lock; object holds its first reference.
 template <class Base>
-HRESULT NewInstance(ComServer& server, Microsoft::WRL::ComPtr<Base>& object) {
+[[nodiscard]] HRESULT NewInstance(ComServer& server, Microsoft::WRL::ComPtr<Base>& object) {
     Base* created = new (std::nothrow) ComObject<Base>(server, nullptr);
     if (!created) return E_OUTOFMEMORY;
     object = created;

@@ -12,7 +12,7 @@
 namespace {
 
 enum class Action { Help, Install, Remove, InstallService, RemoveService, InstallComServer, RemoveComServer,
-                    Configure, Embedding };
+                    Configure, Tray, Embedding };
 
 struct Option {
     const char* text;
@@ -29,6 +29,7 @@ constexpr Option kOptions[] = {
     {"InstallCOMServer", Action::InstallComServer},
     {"RemoveCOMServer", Action::RemoveComServer},
     {"Configure", Action::Configure},
+    {"Tray", Action::Tray},
     {"Embedding", Action::Embedding},
     {"Embedding3", Action::Embedding},
 };
@@ -125,6 +126,9 @@ DWORD RunEntry(HINSTANCE instance, const char* commandLine, UserInterface* ui) {
             return static_cast<DWORD>(UnregisterHost(true, false));
         case Action::Configure:
             return RunConfigure();
+        case Action::Tray:
+            // Neither a service nor a COM server: the icon in the caller's own session.
+            return host.ui ? host.ui->RunTray(host) : 0;
         case Action::Embedding:
             host.startedByCom = true;
             break;

@@ -1,4 +1,4 @@
-// The process entry: chooses the process's road from the Windows version, the command line
+// The process entry: chooses what the process does from the Windows version, the command line
 // and the AppID's "LocalService" value.
 #pragma once
 #include <windows.h>

@@ -157,6 +157,12 @@ std::string TypeLibraryVersionKey(const TLIBATTR& attributes) {
     return "TypeLib\\" + GuidText(attributes.guid) + "\\" + version;
 }
 
+// The key below a locale of the library's version key that names the file for one platform.
+// TypeLib is shared by both registry views: the x64 build files its library as "win64", the
+// x86 build as "win32".
+const char* PlatformKeyName(SYSKIND platform) { return platform == SYS_WIN64 ? "win64" : "win32"; }
+const char* OtherPlatformKeyName() { return PlatformKeyName(sizeof(void*) == 8 ? SYS_WIN32 : SYS_WIN64); }
+
 // Wine's type-library marshaller looks a library up under the neutral locale only, so a
 // library filed under its own locale alone cannot marshal its dual interfaces across
 // processes there. The same file is therefore also named under locale 0; Windows finds the
@@ -164,14 +170,77 @@ std::string TypeLibraryVersionKey(const TLIBATTR& attributes) {
 void RegisterUnderNeutralLocale(ITypeLib* library, const std::wstring& path) {
     TLIBATTR* attributes = nullptr;
     if (FAILED(library->GetLibAttr(&attributes))) return;
-    if (attributes->lcid != 0 && attributes->syskind == SYS_WIN64) {
+    if (attributes->lcid != 0 && (attributes->syskind == SYS_WIN64 || attributes->syskind == SYS_WIN32)) {
         const std::string ansiPath = ToAnsi(path);
+        const std::string key =
+            TypeLibraryVersionKey(*attributes) + "\\0\\" + PlatformKeyName(attributes->syskind);
         RegistryKey neutral;
-        if (neutral.Create(HKEY_CLASSES_ROOT, (TypeLibraryVersionKey(*attributes) + "\\0\\win64").c_str(),
-                           KEY_WRITE) == ERROR_SUCCESS)
+        if (neutral.Create(HKEY_CLASSES_ROOT, key.c_str(), KEY_WRITE) == ERROR_SUCCESS)
             (void)SetTextValue(neutral.get(), nullptr, ansiPath);
     }
     library->ReleaseTLibAttr(attributes);
+}
+
+// What the type library of the other architecture's build registered: its interface keys in
+// that build's registry view, and its platform's name below each locale of the shared version
+// key. The version key goes too when no locale is left in it.
+void RemoveOtherBuildTypeLibrary() {
+    ComPtr<ITypeLib> library;
+    if (FAILED(LoadOwnTypeLibrary(&library, nullptr))) return;
+    RegistryKey interfaces;
+    if (interfaces.Open(HKEY_CLASSES_ROOT, "Interface", KEY_ALL_ACCESS | kOtherRegistryView) == ERROR_SUCCESS) {
+        for (UINT index = 0; index < library->GetTypeInfoCount(); ++index) {
+            ComPtr<ITypeInfo> info;
+            TYPEATTR* type = nullptr;
+            if (FAILED(library->GetTypeInfo(index, &info)) || FAILED(info->GetTypeAttr(&type))) continue;
+            if (type->typekind == TKIND_DISPATCH || type->typekind == TKIND_INTERFACE)
+                (void)interfaces.DeleteTree(GuidText(type->guid).c_str());  // absent unless registered
+            info->ReleaseTypeAttr(type);
+        }
+    }
+
+    TLIBATTR* attributes = nullptr;
+    if (FAILED(library->GetLibAttr(&attributes))) return;
+    const std::string libraryId = GuidText(attributes->guid);
+    const std::string versionPath = TypeLibraryVersionKey(*attributes);
+    library->ReleaseTLibAttr(attributes);
+    RegistryKey version;
+    if (version.Open(HKEY_CLASSES_ROOT, versionPath.c_str(), KEY_ALL_ACCESS) != ERROR_SUCCESS) return;
+    bool localeLeft = false;
+    for (const std::string& name : SubkeyNames(version.get())) {
+        if (lstrcmpiA(name.c_str(), "FLAGS") == 0 || lstrcmpiA(name.c_str(), "HELPDIR") == 0) continue;
+        RegistryKey locale;
+        if (locale.Open(version.get(), name.c_str(), KEY_ALL_ACCESS) != ERROR_SUCCESS) continue;
+        (void)locale.DeleteTree(OtherPlatformKeyName());  // absent unless registered
+        if (SubkeyNames(locale.get()).empty()) {
+            locale.Close();
+            (void)version.DeleteTree(name.c_str());
+        } else {
+            localeLeft = true;
+        }
+    }
+    if (localeLeft) return;
+    // No build has the library registered: the version key and, when it was the last, the
+    // library's key go.
+    version.Close();
+    RegistryKey libraryKey;
+    if (libraryKey.Open(HKEY_CLASSES_ROOT, ("TypeLib\\" + libraryId).c_str(), KEY_ALL_ACCESS) != ERROR_SUCCESS)
+        return;
+    (void)libraryKey.DeleteTree(versionPath.substr(versionPath.rfind('\\') + 1).c_str());
+    if (!SubkeyNames(libraryKey.get()).empty()) return;
+    libraryKey.Close();
+    RegistryKey typeLibraries;
+    if (typeLibraries.Open(HKEY_CLASSES_ROOT, "TypeLib", KEY_ALL_ACCESS) == ERROR_SUCCESS)
+        (void)typeLibraries.DeleteTree(libraryId.c_str());
+}
+
+// Installing or removing either build also removes the class registration that the other
+// architecture's build left in its own registry view, so that one build replaces the other
+// and a removal leaves neither behind. The service and the AppID are shared by both views.
+void RemoveOtherBuildClasses() {
+    for (const ClassEntry& entry : ProgramClassTable())
+        (void)RunRegistrationScript(Host().instance, entry.registrationScript, false, nullptr, kOtherRegistryView);
+    RemoveOtherBuildTypeLibrary();
 }
 
 }  // namespace
@@ -256,6 +325,7 @@ HRESULT RegisterHost(bool classes, bool service) {
             KeepFirstFailure(result, RunRegistrationScript(Host().instance, IDR_APPID_SCRIPT, true));
             KeepFirstFailure(result, ForgetServiceInAppId());
         }
+        RemoveOtherBuildClasses();
         ResetLocalServerKeys();
         HRESULT registered = RegisterClasses();
         if (FAILED(registered) || SUCCEEDED(result)) result = registered;
@@ -277,6 +347,7 @@ HRESULT UnregisterHost(bool classes, bool service) {
         if (!DeleteHostService()) KeepFirstFailure(result, LastErrorResult());
     }
     if (classes) {
+        RemoveOtherBuildClasses();
         KeepFirstFailure(result, UnregisterClasses());
         if (!service && !IsServiceInstalled())
             KeepFirstFailure(result, RunRegistrationScript(Host().instance, IDR_APPID_SCRIPT, false));

@@ -5,7 +5,7 @@
 #include <oaidl.h>
 #include <string>
 
-// Values below HKCR\AppID\{AppID} that the service road depends on.
+// Values below HKCR\AppID\{AppID} that decide whether a run becomes the service.
 inline constexpr char kLocalServiceValue[] = "LocalService";
 inline constexpr char kServiceParametersValue[] = "ServiceParameters";
 
@@ -16,26 +16,26 @@ void PrepareRegistry();
 // Installs: any installed service is stopped and deleted first; then, by the two switches,
 // the AppID registration and the service, and the classes with the type library. The AppID key
 // is written for either half; it names the service only when the service is installed.
-HRESULT RegisterHost(bool classes, bool service);
+[[nodiscard]] HRESULT RegisterHost(bool classes, bool service);
 // Removes by the two switches and returns the first failure. The AppID key goes with the last
 // half installed; removing the service alone removes only the AppID's naming of the service.
-HRESULT UnregisterHost(bool classes, bool service);
+[[nodiscard]] HRESULT UnregisterHost(bool classes, bool service);
 
 
 bool IsServiceInstalled();
 // Creates the service (own process, interactive, auto start, depends on RPCSS); an existing
 // service is left unchanged.
-bool CreateHostService();
+[[nodiscard]] bool CreateHostService();
 // Stops and deletes an installed service; true when none is installed afterwards. On failure
 // the reason is in the event log and the thread's last error.
-bool DeleteHostService();
+[[nodiscard]] bool DeleteHostService();
 // Points the LocalServer32 of class keys that already exist at this executable.
 void ResetLocalServerKeys();
-HRESULT RegisterClasses();
+[[nodiscard]] HRESULT RegisterClasses();
 // Removes the classes and the type library; the first failure (a library that is not
 // registered is none).
-HRESULT UnregisterClasses();
+[[nodiscard]] HRESULT UnregisterClasses();
 // The type library stored in this executable (or in a .tlb beside it) and the path it came from.
-HRESULT LoadOwnTypeLibrary(ITypeLib** library, std::wstring* path);
-HRESULT RegisterTypeLibrary();
-HRESULT UnregisterTypeLibrary();
+[[nodiscard]] HRESULT LoadOwnTypeLibrary(ITypeLib** library, std::wstring* path);
+[[nodiscard]] HRESULT RegisterTypeLibrary();
+[[nodiscard]] HRESULT UnregisterTypeLibrary();

@@ -31,5 +31,5 @@ private:
 
 // Builds the descriptor: null DACL (every caller allowed), owner and group from the calling
 // thread's token or, when the thread has none, from the process token.
-HRESULT BuildComSecurityDescriptor(ComSecurityDescriptor& holder, bool ownerAndGroupDefaulted,
+[[nodiscard]] HRESULT BuildComSecurityDescriptor(ComSecurityDescriptor& holder, bool ownerAndGroupDefaulted,
                                    bool fallBackToProcessToken);

@@ -18,13 +18,10 @@ namespace {
 // How long the end of the service waits for a launch in hand (creating one process and
 // tracking it) to finish, so that the process does not end between the two.
 constexpr DWORD kLaunchGraceMs = 30000;
-// How often the service manager hears from a service that is waiting while it stops.
-constexpr DWORD kStopCheckpointMs = 1000;
-
-struct WorkerStart {
-    ServiceHost* host;
-    LaunchTracker::Ticket ticket;
-};
+// How long the end of the service waits for the exits of supervised programs to be reported.
+constexpr DWORD kExitReportsMs = 5000;
+// How often the service manager hears from a service that is waiting in a pending state.
+constexpr DWORD kCheckpointMs = 1000;
 
 }  // namespace
 
@@ -52,6 +49,9 @@ void ServiceHost::InitHost(HINSTANCE module, UINT serviceNameId, UserInterface* 
     serviceName = name;
     SetProgramName(serviceName);
     keys = ServiceKeys::ForService(serviceName);
+    // Named here rather than when a run is prepared: the tray of a user's session prepares no
+    // run but shows the same dialogs.
+    helpFileName = "Kestrun.hlp";
     comServer.keys = keys;
     lastReleaseUnanswered = false;
     comServer.lifetime.SetLastReleaseAction([this] {
@@ -93,7 +93,6 @@ int ServiceHost::PrepareRun() {
         classCookies.push_back(cookie);
     }
 
-    helpFileName = "Kestrun.hlp";
     PrepareRegistry();
     return 1;
 }
@@ -123,19 +122,34 @@ void ServiceHost::EndRun() {
 }
 
 bool ServiceHost::StartLaunchWorker(LaunchTracker::Ticket ticket) {
-    auto start = std::make_unique<WorkerStart>(WorkerStart{this, ticket});
-    // The thread runs on its own; the process's end takes it along if it is still inside a
-    // method call then.
-    UniqueHandle worker(CreateThread(nullptr, 0, &ServiceHost::LaunchWorkerThread, start.get(), 0, nullptr));
-    if (!worker) return false;
-    (void)start.release();  // the thread owns it now
+    return StartThread([this, ticket] { (void)RunLaunchWorker(keys, tracker, ticket, &supervisor); });
+}
+
+bool ServiceHost::StartThread(std::function<void()> work) {
+    auto owned = std::make_unique<std::function<void()>>(std::move(work));
+    // The thread runs on its own; the process's end takes it along if it is still at work
+    // then (inside a method call, or waiting for programs to end).
+    UniqueHandle thread(CreateThread(nullptr, 0, &ServiceHost::RunThread, owned.get(), 0, nullptr));
+    if (!thread) return false;
+    (void)owned.release();  // the thread owns it now
     return true;
 }
 
-DWORD WINAPI ServiceHost::LaunchWorkerThread(void* parameter) {
-    std::unique_ptr<WorkerStart> start(static_cast<WorkerStart*>(parameter));
-    ServiceHost& host = *start->host;
-    return RunLaunchWorker(host.keys, host.tracker, start->ticket);
+DWORD WINAPI ServiceHost::RunThread(void* parameter) {
+    std::unique_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(parameter));
+    (*work)();
+    return 0;
+}
+
+void ServiceHost::AdvanceCheckpoint() {
+    std::lock_guard<std::recursive_mutex> guard(stateLock);
+    // A state that is not pending has no checkpoint: a wait that a continue or stop has just
+    // overtaken says nothing more.
+    const DWORD state = status.dwCurrentState;
+    if (state == SERVICE_RUNNING || state == SERVICE_PAUSED || state == SERVICE_STOPPED) return;
+    ++status.dwCheckPoint;
+    status.dwWaitHint = 2 * kCheckpointMs;
+    (void)SetServiceStatus(statusHandle, &status);
 }
 
 void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
@@ -174,19 +188,20 @@ void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
 
     host.RunMessageLoop();
 
+    // A stop that asks the programs to end waits for them here, on the service thread, so that
+    // the control handler is never held up.
+    if (const DWORD grace = host.stopGraceMs.exchange(0))
+        host.EndApplicationsGracefully(grace, 0, [] { return true; });
+    host.supervisor.FinishExitReports(kExitReportsMs);
+
     // The stop cancelled every pass, which ends before its next launch. A launch in hand
     // (creating one process and tracking it) is given a bounded time to finish, so that the
     // process does not end between the two; a pass that is inside a server's method call is
     // not waited for: the process's end takes the call along.
     {
         const DWORD started = GetTickCount();
-        while (!host.tracker.WaitForLaunchesInFlight(kStopCheckpointMs) &&
-               GetTickCount() - started < kLaunchGraceMs) {
-            std::lock_guard<std::recursive_mutex> guard(host.stateLock);
-            ++host.status.dwCheckPoint;
-            host.status.dwWaitHint = 2 * kStopCheckpointMs;
-            (void)SetServiceStatus(host.statusHandle, &host.status);
-        }
+        while (!host.tracker.WaitForLaunchesInFlight(kCheckpointMs) && GetTickCount() - started < kLaunchGraceMs)
+            host.AdvanceCheckpoint();
     }
     if (host.mainWindow) {
         WinHelpA(host.mainWindow, host.helpFileName.c_str(), HELP_QUIT, 0);
@@ -236,7 +251,8 @@ void ServiceHost::SetServiceState(DWORD state) {
         status.dwCheckPoint = 0;
         status.dwWaitHint = 0;
     }
-    (void)SetServiceStatus(statusHandle, &status);  // not examined: nothing better to do on failure
+    // The event is reported before the state: once the service manager sees STOPPED the
+    // dispatcher returns and the process ends, possibly under a report still being written.
     switch (state) {
     case SERVICE_RUNNING:
         if (wasPaused) {
@@ -260,6 +276,7 @@ void ServiceHost::SetServiceState(DWORD state) {
     default:
         break;
     }
+    (void)SetServiceStatus(statusHandle, &status);  // not examined: nothing better to do on failure
     if (ui) ui->ServiceStateChanged(*this, state);
 }
 

@@ -5,10 +5,12 @@
 #include "base/Owners.h"
 #include "com/ServerLifetime.h"
 #include "config/ServiceKeys.h"
+#include "launch/Supervisor.h"
 #include "launch/Tracking.h"
 
 #include <windows.h>
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -29,8 +31,9 @@ public:
     ComServer comServer;
     std::vector<DWORD> classCookies;
 
-    // What the launch passes started.
+    // What the launch passes started, and the supervision of the programs among it.
     LaunchTracker tracker;
+    Supervisor supervisor{keys, tracker};
 
     // Service status. SetServiceState and the reactions run under stateLock.
     SERVICE_STATUS_HANDLE statusHandle = nullptr;
@@ -45,6 +48,12 @@ public:
     // The last server lock went while the process still tried to become the service, so no
     // quit was posted: a plain COM server that finds no lock afterwards ends at once.
     std::atomic<bool> lastReleaseUnanswered{false};
+    // Counts the reactions, so that the end of a graceful pause knows whether another control
+    // has come since.
+    std::atomic<unsigned> controlCount{0};
+    // The grace time of a stop that asks the programs to end (0: none); the service thread
+    // gives it once its message loop has ended.
+    std::atomic<DWORD> stopGraceMs{0};
     HWND mainWindow = nullptr;
 
     void InitHost(HINSTANCE module, UINT serviceNameId, UserInterface* userInterface = nullptr);
@@ -60,8 +69,16 @@ public:
     int OnServiceStop();
     int OnServicePause();
     int OnServiceContinue();
-    // Releases every tracked server, then terminates every tracked program; returns 1.
+    // Releases every tracked server, then terminates every tracked program and what is left in
+    // the service's job; returns 1.
     int TerminateAllApplications();
+    // Asks the tracked programs to end and waits for them up to timeoutMs, advancing the
+    // checkpoint of the pending state meanwhile, then terminates what is left, as
+    // TerminateAllApplications does, and reports endState (0: none). Ends nothing once
+    // stillWanted says that another control has taken over.
+    void EndApplicationsGracefully(DWORD timeoutMs, DWORD endState, const std::function<bool()>& stillWanted);
+    // Tells the service manager that a pending state is progressing.
+    void AdvanceCheckpoint();
 
     static void WINAPI ServiceMain(DWORD argc, char** argv);
     static void WINAPI ServiceControlHandler(DWORD code);
@@ -71,7 +88,9 @@ private:
     // Starts a launch pass with ticket on a thread of its own; false (last error set) when the
     // thread cannot be created.
     bool StartLaunchWorker(LaunchTracker::Ticket ticket);
-    static DWORD WINAPI LaunchWorkerThread(void* parameter);
+    // Runs work on a thread of its own; false (last error set) when the thread cannot be created.
+    static bool StartThread(std::function<void()> work);
+    static DWORD WINAPI RunThread(void* parameter);
 };
 
 ServiceHost& Host();

@@ -19,4 +19,7 @@ public:
     virtual void ServiceStateChanged(ServiceHost& host, DWORD state) = 0;
     // "-Configure": shows the configuration and returns when it is closed.
     virtual void ShowConfiguration(ServiceHost& host) = 0;
+    // "-Tray": shows the service's icon in the caller's own session, following the installed
+    // service through the service manager, until the session ends; returns the exit code.
+    virtual DWORD RunTray(ServiceHost& host) = 0;
 };

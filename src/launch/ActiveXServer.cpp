@@ -2,7 +2,9 @@
 
 #include "base/Conversions.h"
 #include "base/ErrorReporting.h"
+#include "base/EventLog.h"
 #include "base/Owners.h"
+#include "base/RegistryKey.h"
 #include "config/AppCatalog.h"
 #include "config/ParamTypeTable.h"
 #include "Guids.h"
@@ -89,6 +91,37 @@ HRESULT TakeArgument(const FormatItem& item, va_list* list, VARIANT* argument, s
     return S_OK;
 }
 
+// True when the class that progId names is an in-process server registered only in the
+// registry view of the other architecture: a 32-bit DLL seen from the x64 build (or a 64-bit
+// one from the x86 build), which this process cannot load.
+bool IsInProcessServerOfOtherArchitecture(const std::string& progId) {
+    std::string classId = ReadTextValue(HKEY_CLASSES_ROOT, progId + "\\CLSID", nullptr, 0);
+    if (classId.empty()) classId = ReadTextValue(HKEY_CLASSES_ROOT, progId + "\\CLSID", nullptr, kOtherRegistryView);
+    if (classId.empty()) return false;
+    const std::string classKey = "CLSID\\" + classId;
+    RegistryKey own;
+    if (own.Open(HKEY_CLASSES_ROOT, classKey.c_str(), KEY_READ) == ERROR_SUCCESS) return false;
+    RegistryKey other;
+    return other.Open(HKEY_CLASSES_ROOT, (classKey + "\\InprocServer32").c_str(), KEY_READ | kOtherRegistryView) ==
+           ERROR_SUCCESS;
+}
+
+// The event text for a server that could not be started: the ProgID, and why.
+std::string StartFailureText(const std::string& progId, HRESULT failure) {
+    std::string text = "Unable to start ActiveX server: " + progId + "\nDetailed error info: ";
+    if (IsInProcessServerOfOtherArchitecture(progId)) {
+        if (sizeof(void*) == 8)
+            return text + "its class is registered only for 32-bit programs, as an in-process server (a DLL) that "
+                          "the 64-bit Corvane cannot load. The x86 build of Corvane can create it.";
+        return text + "its class is registered only for 64-bit programs, as an in-process server (a DLL) that "
+                      "the 32-bit Corvane cannot load. The x64 build of Corvane can create it.";
+    }
+    char code[16];
+    wsprintfA(code, "0x%08lX", static_cast<unsigned long>(failure));
+    SetLastError(static_cast<DWORD>(failure));  // the system's text for the COM result
+    return text + code + GetSystemErrorText("");
+}
+
 }  // namespace
 
 HRESULT StartActiveXServer(BSTR progId, IDispatch** server) {
@@ -97,12 +130,15 @@ HRESULT StartActiveXServer(BSTR progId, IDispatch** server) {
     CLSID classId{};
     ComPtr<IUnknown> unknown;
     ComPtr<IDispatch> dispatch;
-    if (progId && SUCCEEDED(CLSIDFromProgID(progId, &classId)) &&
-        SUCCEEDED(CoCreateInstance(classId, nullptr, CLSCTX_SERVER, IID_IUnknown, &unknown)) &&
-        SUCCEEDED(unknown.As(&dispatch))) {
+    HRESULT result = progId ? CLSIDFromProgID(progId, &classId) : E_POINTER;
+    if (SUCCEEDED(result)) result = CoCreateInstance(classId, nullptr, CLSCTX_SERVER, IID_IUnknown, &unknown);
+    if (SUCCEEDED(result)) result = unknown.As(&dispatch);
+    if (SUCCEEDED(result)) {
         *server = dispatch.Detach();
         return S_OK;
     }
+    // The service's only witness of a server that did not start is the event log.
+    LogEventText(StartFailureText(progId ? ToAnsi(progId) : std::string(), result));
     // The code that ReportComError returns is not the one this operation reports.
     (void)ReportComError(kClsidLaunch, "Unable to start ActiveX server", 0, nullptr, kIidILaunch, 0, nullptr);
     return E_FAIL;

@@ -10,7 +10,7 @@ class AppCatalog;
 // IDispatch reference in *server. On any failure *server stays null, the error info says
 // "Unable to start ActiveX server" (the Launch class, ILaunch) and the result is E_FAIL;
 // E_POINTER for a null server.
-HRESULT StartActiveXServer(BSTR progId, IDispatch** server);
+[[nodiscard]] HRESULT StartActiveXServer(BSTR progId, IDispatch** server);
 
 // Loads the application appName with catalog->Find and calls its MethodName on server: with no
 // arguments when no parameter type is set, else with parameters 1 to N as VT_BSTR VARIANTs,

@@ -8,6 +8,7 @@
 #include "config/ServiceSettings.h"
 #include "launch/ActiveXServer.h"
 #include "launch/StartApplication.h"
+#include "launch/Supervisor.h"
 
 #include <string>
 #include <wrl/client.h>
@@ -16,26 +17,17 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-// The values of one application that the pass reads, each with its meaning when missing.
-struct ApplicationValues {
-    DWORD instances = 0;
-    DWORD attrib = 0;
-    std::string exePath;
-    std::string cmdLineArgs;
-    std::string startDir;
-    std::string progId;
-};
-
 // The values of an ActiveX application that its method call uses (the catalogue loads them).
 constexpr const char* kMethodValues[] = {
     "MethodName", "ParamOne", "ParamOneType", "ParamTwo", "ParamTwoType",
     "ParamThree", "ParamThreeType", "ParamFour", "ParamFourType"};
 
 // Reads the values of one application's open subkey. A value of the wrong type or size counts
-// as missing, and is reported once per pass, naming the application and the value.
+// as missing; when asked to, the reader reports it, naming the application and the value.
 class ValueReader {
 public:
-    ValueReader(HKEY key, const std::string& application) : key_(key), application_(application) {}
+    ValueReader(HKEY key, const std::string& application, bool report)
+        : key_(key), application_(application), report_(report) {}
 
     void Number(const char* name, DWORD& value) const {
         Check(name, ReadDword(key_, name, value), "a REG_DWORD of 4 bytes");
@@ -46,7 +38,7 @@ public:
 
 private:
     void Check(const char* name, ValueRead found, const char* expected) const {
-        if (found != ValueRead::WrongType && found != ValueRead::TooLong) return;
+        if (!report_ || (found != ValueRead::WrongType && found != ValueRead::TooLong)) return;
         const std::string what = found == ValueRead::TooLong
                                      ? "is longer than " + std::to_string(kMaxValueText) + " characters"
                                      : std::string("is not ") + expected;
@@ -56,14 +48,17 @@ private:
 
     HKEY key_;
     const std::string& application_;
+    bool report_;
 };
 
-ApplicationValues ReadApplicationValues(const ServiceKeys& keys, const std::string& name) {
+}  // namespace
+
+ApplicationValues ReadApplicationValues(const ServiceKeys& keys, const std::string& name, bool reportFaults) {
     ApplicationValues values;
     RegistryKey key;
     // A subkey that cannot be opened reads as an application without values.
     if (key.Open(HKEY_LOCAL_MACHINE, keys.Application(name).c_str(), KEY_READ) != ERROR_SUCCESS) return values;
-    const ValueReader read(key.get(), name);
+    const ValueReader read(key.get(), name, reportFaults);
     read.Number("Instances", values.instances);
     read.Number("Attrib", values.attrib);
     read.Text("ExePath", values.exePath);
@@ -71,27 +66,32 @@ ApplicationValues ReadApplicationValues(const ServiceKeys& keys, const std::stri
     read.Text("StartDir", values.startDir);
     read.Text("ProgId", values.progId);
     // The catalogue loads the method's values for the call; they are checked here, once.
-    if (!values.progId.empty()) {
+    if (reportFaults && !values.progId.empty()) {
         std::string unused;
         for (const char* value : kMethodValues) read.Text(value, unused);
     }
     return values;
 }
 
+namespace {
+
 // Starts the instances of one standard program, each tracked by the pass's ticket through the
 // handle that created it. False when the pass was cancelled before one of its launches.
-bool LaunchProgram(LaunchTracker& tracker, LaunchTracker::Ticket ticket, const ApplicationValues& values) {
+bool LaunchProgram(LaunchTracker& tracker, LaunchTracker::Ticket ticket, const std::string& name,
+                   const ApplicationValues& values, Supervisor* supervisor) {
     // A show value that does not fit a non-negative LONG is refused, as the Launch class
     // refuses it: no instance starts.
     const LONG show = static_cast<LONG>(values.attrib);
+    const HANDLE job = supervisor ? supervisor->JobForNewPrograms() : nullptr;
     for (DWORD instance = 0; instance < values.instances; ++instance) {
         LaunchTracker::PendingLaunch launch = tracker.BeginLaunch(ticket);
         if (!launch) return false;
         if (show < 0) continue;
         StartedProgram started;
         // A failed start has reported itself; the pass goes on with the next instance.
-        if (FAILED(StartProgram(values.exePath, values.cmdLineArgs, show, values.startDir, started)))
+        if (FAILED(StartProgram(values.exePath, values.cmdLineArgs, show, values.startDir, started, job)))
             continue;
+        if (supervisor) supervisor->Adopt(name, started);
         launch.Track(started.process.release());
     }
     return true;
@@ -122,13 +122,14 @@ bool LaunchServer(LaunchTracker& tracker, LaunchTracker::Ticket ticket, AppCatal
 
 }  // namespace
 
-DWORD RunLaunchWorker(const ServiceKeys& keys, LaunchTracker& tracker, LaunchTracker::Ticket ticket) {
+DWORD RunLaunchWorker(const ServiceKeys& keys, LaunchTracker& tracker, LaunchTracker::Ticket ticket,
+                      Supervisor* supervisor) {
     if (!IsSettingOn(keys, ServiceSetting::EnableLaunch)) return 0;
-    return LaunchAllApplications(keys, tracker, ticket);
+    return LaunchAllApplications(keys, tracker, ticket, nullptr, supervisor);
 }
 
 DWORD LaunchAllApplications(const ServiceKeys& keys, LaunchTracker& tracker, LaunchTracker::Ticket ticket,
-                            AppCatalog* catalog) {
+                            AppCatalog* catalog, Supervisor* supervisor) {
     const DWORD count = CountApplications(keys);
     if (count == 0) return 0;
 
@@ -145,11 +146,11 @@ DWORD LaunchAllApplications(const ServiceKeys& keys, LaunchTracker& tracker, Lau
         std::string name;
         // A subkey deleted since the count was taken ends the pass here.
         if (!GetApplicationName(modules.get(), index, name)) return 1;
-        const ApplicationValues values = ReadApplicationValues(keys, name);
+        const ApplicationValues values = ReadApplicationValues(keys, name, true);
         if (values.instances == 0) continue;
 
         // An ActiveX server whatever ExePath holds: its ExePath is never started.
-        const bool launched = values.progId.empty() ? LaunchProgram(tracker, ticket, values)
+        const bool launched = values.progId.empty() ? LaunchProgram(tracker, ticket, name, values, supervisor)
                                                     : LaunchServer(tracker, ticket, catalog, name, values);
         if (!launched) return 1;
     }

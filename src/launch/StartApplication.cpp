@@ -8,6 +8,7 @@
 #include "Guids.h"
 
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -64,26 +65,40 @@ std::string ProgramCommandLine(const std::string& path, const std::string& argum
 }
 
 HRESULT StartProgram(const std::string& path, const std::string& arguments, LONG show,
-                     const std::string& startDirectory, StartedProgram& started) {
+                     const std::string& startDirectory, StartedProgram& started, HANDLE job) {
     std::string commandLine = ProgramCommandLine(path, arguments);
+    auto fail = [&] {
+        // The system's text first, while the last error is still that of the failed call.
+        const std::string detail = GetSystemErrorText("");
+        const std::string message = kStartFailedMessage + path + " " + arguments + "\nDetailed error info: " + detail;
+        LogEventText(message);
+        (void)ReportComError(kClsidLaunch, message.c_str(), 0, nullptr, kIidILaunch, 0, nullptr);
+        return E_FAIL;
+    };
 
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = static_cast<WORD>(show & 0xFFFF);
     PROCESS_INFORMATION created{};
+    const DWORD suspended = job ? CREATE_SUSPENDED : 0;
     if (!CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                        CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS, nullptr,
-                        startDirectory.empty() ? nullptr : startDirectory.c_str(), &startup, &created)) {
-        // The system's text first, while the last error is still that of CreateProcessA.
-        const std::string detail = GetSystemErrorText("");
-        const std::string message = kStartFailedMessage + path + " " + arguments + "\nDetailed error info: " + detail;
-        LogEventText(message);
-        (void)ReportComError(kClsidLaunch, message.c_str(), 0, nullptr, kIidILaunch, 0, nullptr);
-        return E_FAIL;
-    }
+                        CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS | suspended, nullptr,
+                        startDirectory.empty() ? nullptr : startDirectory.c_str(), &startup, &created))
+        return fail();
     UniqueHandle thread(created.hThread);
-    started.process.reset(created.hProcess);
+    UniqueHandle process(created.hProcess);
+    if (job) {
+        // Not one instruction of the program runs before it is in the job, so no process it
+        // starts can escape it. A program that cannot join runs outside it.
+        if (!AssignProcessToJobObject(job, process.get())) started.jobError = GetLastError();
+        if (ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
+            const HRESULT result = fail();
+            (void)TerminateProcess(process.get(), 0);
+            return result;
+        }
+    }
+    started.process = std::move(process);
     started.processId = created.dwProcessId;
     return S_OK;
 }

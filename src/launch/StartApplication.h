@@ -18,6 +18,9 @@ inline constexpr char kStartFailedMessage[] = "Unable to start application: ";
 struct StartedProgram {
     UniqueHandle process;
     DWORD processId = 0;
+    // Why the program could not join the job it was started for (0: it joined, or there was
+    // none). It runs all the same.
+    DWORD jobError = 0;
 };
 
 // The command line of a program: its path (in double quotes when it holds a blank or a tab and
@@ -25,10 +28,13 @@ struct StartedProgram {
 std::string ProgramCommandLine(const std::string& path, const std::string& arguments);
 
 // Starts path with its command line (ProgramCommandLine) in a new console, shown by show (0
-// hidden), in startDirectory (empty: the caller's). On failure the message is reported to the
-// event log and the thread's error info (the Launch class, ILaunch) and E_FAIL is returned.
+// hidden), in startDirectory (empty: the caller's). With a job, the program is created
+// suspended, put into the job and then resumed, so that every process it starts belongs to the
+// job too. On failure the message is reported to the event log and the thread's error info
+// (the Launch class, ILaunch) and E_FAIL is returned.
 [[nodiscard]] HRESULT StartProgram(const std::string& path, const std::string& arguments, LONG show,
-                                   const std::string& startDirectory, StartedProgram& started);
+                                   const std::string& startDirectory, StartedProgram& started,
+                                   HANDLE job = nullptr);
 
 // Starts strPath with its command line (ProgramCommandLine) in a new console. The optional arguments
 // may be omitted (a null pointer, or VT_ERROR holding DISP_E_PARAMNOTFOUND): no arguments,

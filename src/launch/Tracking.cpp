@@ -113,6 +113,18 @@ bool LaunchTracker::WaitForLaunchesInFlight(DWORD timeoutMs) {
                                  [this] { return launchesInFlight_.empty(); });
 }
 
+std::vector<UniqueHandle> LaunchTracker::DuplicateProcesses() {
+    std::vector<UniqueHandle> copies;
+    std::lock_guard<std::mutex> guard(lock_);
+    for (const UniqueHandle& process : processes_) {
+        HANDLE copy = nullptr;
+        if (DuplicateHandle(GetCurrentProcess(), process.get(), GetCurrentProcess(), &copy, 0, FALSE,
+                            DUPLICATE_SAME_ACCESS))
+            copies.emplace_back(copy);
+    }
+    return copies;
+}
+
 std::size_t LaunchTracker::ProcessCount() {
     std::lock_guard<std::mutex> guard(lock_);
     return processes_.size();

@@ -68,6 +68,10 @@ public:
     // Waits up to timeoutMs until no launch is in flight; true when none is.
     bool WaitForLaunchesInFlight(DWORD timeoutMs);
 
+    // Copies of the tracked process handles, each with the access it was tracked with, for a
+    // caller that waits for the programs without holding the lock.
+    std::vector<UniqueHandle> DuplicateProcesses();
+
     std::size_t ProcessCount();
     std::size_t ServerCount();
 

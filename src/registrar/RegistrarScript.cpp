@@ -101,11 +101,11 @@ bool HasContents(HKEY key) {
 }
 
 // Deletes parent\name with everything below it; a failure leaves what could not be deleted.
-void DeleteKeyWithSubkeys(HKEY parent, const std::string& name) {
+void DeleteKeyWithSubkeys(HKEY parent, const std::string& name, REGSAM view) {
     if (!parent) return;
     RegistryKey holder;
     holder.Attach(parent);
-    (void)holder.DeleteTree(name.c_str());  // forced removal: errors are not examined
+    (void)holder.DeleteTree(name.c_str(), view);  // forced removal: errors are not examined
     holder.Release();                        // the parent belongs to the caller
 }
 
@@ -120,7 +120,8 @@ int HexDigit(char c) {
 // needs from the tokenizer and leaves the next token in hand for the one after it.
 class ScriptWalker {
 public:
-    explicit ScriptWalker(const std::string& text) : tokens_(text) {}
+    // view is added to every access to the registry: 0 for the program's own view.
+    ScriptWalker(const std::string& text, REGSAM view) : tokens_(text), view_(view) {}
 
     HRESULT Run(bool doRegister) {
         tokens_.SkipWhiteSpace();
@@ -169,9 +170,9 @@ private:
         if (isDelete || SameText(token_, kForceRemove)) {
             RETURN_IF_FAILED(Next());
             RETURN_IF_FAILED(CheckKeyName(token_));
-            if (!IsProtected(token_)) DeleteKeyWithSubkeys(parent, token_);
+            if (!IsProtected(token_)) DeleteKeyWithSubkeys(parent, token_, view_);
             if (isDelete) {
-                // "Delete" only removes; the walk goes on after the name and any assignment.
+                // "Delete" only removes; parsing continues after the name and any assignment.
                 RETURN_IF_FAILED(Next());
                 RETURN_IF_FAILED(SkipAssignment());
                 return WalkFollowingBlock(current.get(), depth);
@@ -210,11 +211,11 @@ private:
         return Next();
     }
 
-    static bool OpenOrCreate(HKEY parent, const std::string& name, RegistryKey& key) {
+    bool OpenOrCreate(HKEY parent, const std::string& name, RegistryKey& key) const {
         if (!parent) return false;
-        if (key.Open(parent, name.c_str(), KEY_ALL_ACCESS) == ERROR_SUCCESS) return true;
-        if (key.Open(parent, name.c_str(), KEY_READ) == ERROR_SUCCESS) return true;
-        return key.Create(parent, name.c_str(), KEY_ALL_ACCESS) == ERROR_SUCCESS;
+        if (key.Open(parent, name.c_str(), KEY_ALL_ACCESS | view_) == ERROR_SUCCESS) return true;
+        if (key.Open(parent, name.c_str(), KEY_READ | view_) == ERROR_SUCCESS) return true;
+        return key.Create(parent, name.c_str(), KEY_ALL_ACCESS | view_) == ERROR_SUCCESS;
     }
 
     HRESULT UnregisterEntry(HKEY parent, bool& deleteKeys, unsigned depth) {
@@ -236,14 +237,14 @@ private:
         RegistryKey key;
         // Writing is asked for so that the values named in the key's block can be deleted;
         // a key that only allows reading is still walked.
-        bool exists = parent && (key.Open(parent, name.c_str(), KEY_READ | KEY_WRITE) == ERROR_SUCCESS ||
-                                 key.Open(parent, name.c_str(), KEY_READ) == ERROR_SUCCESS);
+        bool exists = parent && (key.Open(parent, name.c_str(), KEY_READ | KEY_WRITE | view_) == ERROR_SUCCESS ||
+                                 key.Open(parent, name.c_str(), KEY_READ | view_) == ERROR_SUCCESS);
 
         if (exists && !HasContents(key.get())) {
             // Nothing below the key: it goes at once. A block that follows describes only
             // what is gone with it and is read without deleting.
             key.Close();
-            if (deleteKeys) (void)RegDeleteKeyA(parent, name.c_str());
+            if (deleteKeys) (void)RegDeleteKeyExA(parent, name.c_str(), view_, 0);
             RETURN_IF_FAILED(Next());
             RETURN_IF_FAILED(SkipAssignment());
             return SkipFollowingBlock();
@@ -260,7 +261,7 @@ private:
         // Subkeys that the script does not name keep the key.
         if (!HasSubkeys(key.get())) {
             if (key.Close() != ERROR_SUCCESS) return kScriptSyntaxError;
-            if (deleteKeys) (void)RegDeleteKeyA(parent, name.c_str());
+            if (deleteKeys) (void)RegDeleteKeyExA(parent, name.c_str(), view_, 0);
         }
         return hadBlock ? Next() : S_OK;
     }
@@ -335,7 +336,7 @@ private:
         RETURN_IF_FAILED(tokens_.NextToken(value));
 
         // The results of the writes are not examined: a value that cannot be written is left
-        // out and the walk goes on.
+        // out and parsing continues.
         if (SameText(type, "S")) {
             if (key)
                 (void)RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
@@ -360,6 +361,7 @@ private:
 
     ScriptTokenizer tokens_;
     std::string token_;
+    REGSAM view_;
 };
 
 std::string ShortPath(const std::string& path) {
@@ -374,24 +376,26 @@ std::string ShortPath(const std::string& path) {
     return {};
 }
 
-HRESULT RunText(const std::string& script, bool doRegister, const ReplacementMap& map) {
+HRESULT RunText(const std::string& script, bool doRegister, const ReplacementMap& map, REGSAM view) {
     std::string expanded;
     RETURN_IF_FAILED(ExpandScriptText(script.substr(0, script.find('\0')), map, expanded));
-    ScriptWalker walker(expanded);
+    ScriptWalker walker(expanded, view);
     return walker.Run(doRegister);
 }
 
 }  // namespace
 
-HRESULT RunRegistrationScriptText(const std::string& script, bool doRegister, const ReplacementMap& map) {
+HRESULT RunRegistrationScriptText(const std::string& script, bool doRegister, const ReplacementMap& map,
+                                  REGSAM view) {
     try {
-        return RunText(script, doRegister, map);
+        return RunText(script, doRegister, map, view);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
 }
 
-HRESULT RunRegistrationScript(HMODULE module, UINT resourceId, bool doRegister, const ReplacementMap* extra) {
+HRESULT RunRegistrationScript(HMODULE module, UINT resourceId, bool doRegister, const ReplacementMap* extra,
+                              REGSAM view) {
     try {
         std::string path = ModuleFileName(module);
         if (path.empty()) return LastErrorResult();
@@ -419,7 +423,7 @@ HRESULT RunRegistrationScript(HMODULE module, UINT resourceId, bool doRegister, 
         if (size == 0) return S_OK;  // an empty script writes nothing
         const char* data = static_cast<const char*>(LockResource(loaded));
         if (!data) return LastErrorResult();
-        return RunText(std::string(data, size), doRegister, map);
+        return RunText(std::string(data, size), doRegister, map, view);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }

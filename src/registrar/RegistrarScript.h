@@ -34,10 +34,12 @@ inline constexpr HRESULT kScriptSyntaxError = DISP_E_EXCEPTION;
 // Runs the script held in REGISTRY resource resourceId of module (null: the executable).
 // "Module" stands for the module's short path (single quotes doubled), followed by the extra
 // pairs. A resource that cannot be loaded writes nothing and returns the system's error.
+// view is added to every registry access: 0 works in the program's own registry view,
+// kOtherRegistryView (base/RegistryKey.h) in that of the other architecture.
 [[nodiscard]] HRESULT RunRegistrationScript(HMODULE module, UINT resourceId, bool doRegister,
-                                            const ReplacementMap* extra = nullptr);
+                                            const ReplacementMap* extra = nullptr, REGSAM view = 0);
 
 // Runs a script given as text, with exactly the variables of map. The text ends at its first
 // zero byte, as a resource's text does.
 [[nodiscard]] HRESULT RunRegistrationScriptText(const std::string& script, bool doRegister,
-                                                const ReplacementMap& map);
+                                                const ReplacementMap& map, REGSAM view = 0);

@@ -7,6 +7,8 @@
 #include "Guids.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <fstream>
 
 
 namespace {
@@ -34,6 +36,7 @@ protected:
         RemoveProductService();
         KillProcessesNamed("testserver.exe");
         DeleteFileA(touched_.c_str());
+        DeleteFileA(mark_.c_str());
         RemoveDirectoryA(folder_.c_str());
     }
 
@@ -54,21 +57,46 @@ protected:
 
     const std::string touched_ = BuildPath("activex-service-touched.txt");
     const std::string folder_ = BuildPath("activex-service-folder");
+    const std::string mark_ = BuildPath("activex-service-mark.txt");
 };
 
+// Also a 32-bit in-process server, registered for 32-bit programs only: the x86 service loads
+// it and calls its method; the x64 service cannot load it, says why and goes on.
 TEST_F(ActiveXServiceTest, WinesAutomationClassesRunTheirMethodsAndAMissingServerIsPassedOver) {
+    ASSERT_TRUE(EventTrace::Available()) << "run under scripts/test: the event trace is missing";
     ASSERT_FALSE(FileExists(touched_));
     ASSERT_FALSE(FileExists(folder_));
-    // The registry lists the applications by name, so the missing server comes first.
+    ASSERT_FALSE(FileExists(mark_));
+    Inproc32Registration inproc32;
+    // The registry lists the applications by name, so the two that may fail come first.
+    AddServer("A 32-bit server", kInproc32ProgId, "WriteMark", mark_);
     AddServer("A missing server", "Corvane.NoSuchServer", "Run", "ignored");
     AddServer("B shell", "WScript.Shell", "Run", BuildPath("testserver.exe") + " -touch " + touched_);
     AddServer("C folders", "Scripting.FileSystemObject", "CreateFolder", folder_);
+    EventTrace trace;
 
     Start();
     EXPECT_TRUE(Eventually([&] { return FileExists(touched_); })) << "WScript.Shell did not run the program";
     EXPECT_TRUE(Eventually([&] { return FileExists(folder_); })) << "FileSystemObject made no folder";
     DWORD attributes = GetFileAttributesA(folder_.c_str());
     EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_TRUE(trace.WaitForStart(
+        1000, "Unable to start ActiveX server: Corvane.NoSuchServer\nDetailed error info: 0x800401F3"));
+    if (sizeof(void*) == 8) {
+        EXPECT_TRUE(trace.WaitForStart(1000, std::string("Unable to start ActiveX server: ") + kInproc32ProgId +
+                                                 "\nDetailed error info: its class is registered only for 32-bit "
+                                                 "programs, as an in-process server (a DLL) that the 64-bit Corvane "
+                                                 "cannot load. The x86 build of Corvane can create it."));
+        EXPECT_FALSE(FileExists(mark_));
+    } else {
+        // The server wrote the id of the process that loaded it: the service's own.
+        ASSERT_TRUE(Eventually([&] { return FileExists(mark_); })) << "the 32-bit server's method was not called";
+        std::ifstream file(mark_);
+        DWORD loadedBy = 0;
+        file >> loadedBy;
+        const std::vector<DWORD> services = ProcessIdsNamed("corvane.exe");
+        EXPECT_NE(std::find(services.begin(), services.end(), loadedBy), services.end()) << loadedBy;
+    }
     Stop();
 }
 

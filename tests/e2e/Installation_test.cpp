@@ -1,10 +1,12 @@
 // The six install and remove options of corvane.exe, each checked against what it must leave
 // behind: the service in the service manager, the AppID, the class keys, the type library.
 #include "base/Owners.h"
+#include "registrar/RegistrarScript.h"
 #include "support/SleeperReports.h"
 #include "support/ProductKeys.h"
 #include "support/TestSupport.h"
 #include "Guids.h"
+#include "resource.h"
 
 #include <gtest/gtest.h>
 #include <objbase.h>
@@ -15,6 +17,48 @@ namespace {
 const std::string kAppIdExeKey = "AppID\\Kestrun.EXE";
 
 const std::string kTypeLibKey = "TypeLib\\" + GuidText(kTypeLibraryId);
+
+// The names of the type library's platforms below each locale of its version key, which both
+// registry views share: this build's and the other architecture's.
+const char* const kOwnPlatform = sizeof(void*) == 8 ? "win64" : "win32";
+const char* const kOtherPlatform = sizeof(void*) == 8 ? "win32" : "win64";
+
+const char* const kProgIds[] = {"Launcher.Launch.1", "Launcher.Launch", "Launcher.Module.1", "Launcher.Module"};
+const GUID* const kClasses[] = {&kClsidLaunch, &kClsidModule};
+const GUID* const kInterfaces[] = {&kIidILaunch, &kIidIModule};
+
+// A subkey that marks an interface key as the other build's. Wine's RegisterTypeLib writes a
+// library's interface keys in both registry views, so that an interface key there after an
+// installation may be the installing build's own; the mark tells them apart.
+const std::string kOtherBuildMark = "CorvaneTestsOtherBuild";
+
+// What the build of the other architecture registers: its class scripts and its interface keys
+// in its own registry view, and its platform's name below the shared TypeLib key.
+void RegisterOtherBuildClasses() {
+    for (UINT script : {IDR_LAUNCH_SCRIPT, IDR_MODULE_SCRIPT})
+        ASSERT_EQ(RunRegistrationScript(nullptr, script, true, nullptr, kOtherRegistryView), S_OK);
+    for (const GUID* iid : kInterfaces)
+        WriteString(HKEY_CLASSES_ROOT, "Interface\\" + GuidText(*iid) + "\\" + kOtherBuildMark, nullptr, "",
+                    kOtherRegistryView);
+    WriteString(HKEY_CLASSES_ROOT, kTypeLibKey + "\\1.0", nullptr, "Corvane 1.0");
+    for (const char* locale : {"409", "0"})
+        WriteString(HKEY_CLASSES_ROOT, kTypeLibKey + "\\1.0\\" + locale + "\\" + kOtherPlatform, nullptr,
+                    "C:\\Corvane\\corvane.exe");
+    WriteString(HKEY_CLASSES_ROOT, kTypeLibKey + "\\1.0\\FLAGS", nullptr, "0");
+}
+
+// The keys of the other build's registration that are still there.
+std::vector<std::string> OtherBuildLeftovers() {
+    std::vector<std::string> left;
+    auto check = [&](const std::string& path, REGSAM view) {
+        if (KeyExists(HKEY_CLASSES_ROOT, path, view)) left.push_back(path);
+    };
+    for (const char* progId : kProgIds) check(progId, kOtherRegistryView);
+    for (const GUID* clsid : kClasses) check("CLSID\\" + GuidText(*clsid), kOtherRegistryView);
+    for (const GUID* iid : kInterfaces) check("Interface\\" + GuidText(*iid) + "\\" + kOtherBuildMark, kOtherRegistryView);
+    for (const char* locale : {"409", "0"}) check(kTypeLibKey + "\\1.0\\" + locale + "\\" + kOtherPlatform, 0);
+    return left;
+}
 
 struct ServiceConfig {
     bool exists = false;
@@ -58,10 +102,12 @@ protected:
         DeleteKeyTree(HKEY_CLASSES_ROOT, kAppIdKey);
         DeleteKeyTree(HKEY_CLASSES_ROOT, kAppIdExeKey);
         DeleteKeyTree(HKEY_CLASSES_ROOT, kTypeLibKey);
-        for (const char* progId : {"Launcher.Launch.1", "Launcher.Launch", "Launcher.Module.1", "Launcher.Module"})
-            DeleteKeyTree(HKEY_CLASSES_ROOT, progId);
-        DeleteKeyTree(HKEY_CLASSES_ROOT, "CLSID\\" + GuidText(kClsidLaunch));
-        DeleteKeyTree(HKEY_CLASSES_ROOT, "CLSID\\" + GuidText(kClsidModule));
+        for (REGSAM view : {REGSAM{0}, kOtherRegistryView}) {
+            for (const char* progId : kProgIds) DeleteKeyTree(HKEY_CLASSES_ROOT, progId, view);
+            for (const GUID* clsid : kClasses) DeleteKeyTree(HKEY_CLASSES_ROOT, "CLSID\\" + GuidText(*clsid), view);
+        }
+        for (const GUID* iid : kInterfaces)
+            DeleteKeyTree(HKEY_CLASSES_ROOT, "Interface\\" + GuidText(*iid), kOtherRegistryView);
         DeleteKeyTree(HKEY_LOCAL_MACHINE, kServiceKey);
     }
 
@@ -151,6 +197,33 @@ TEST_F(Installation, InstallThenRemove) {
     ExpectClassesRegistered(false);
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "AppID"));
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "CLSID"));
+}
+
+// One build replaces the other: installing either removes the class registration that the
+// other architecture's build left in its registry view (the service and the AppID are shared
+// by both views), and removing either leaves nothing of both behind.
+TEST_F(Installation, EitherBuildReplacesTheOtherAndRemovesBoth) {
+    ASSERT_NO_FATAL_FAILURE(RegisterOtherBuildClasses());
+    ASSERT_EQ(OtherBuildLeftovers().size(), 10u);  // what the checks below must see go
+
+    ASSERT_EQ(Run("-Install"), 0u);
+    EXPECT_EQ(OtherBuildLeftovers(), std::vector<std::string>{});
+    ExpectClassesRegistered(true);
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kTypeLibKey + "\\1.0\\409\\" + kOwnPlatform));
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kTypeLibKey + "\\1.0\\0\\" + kOwnPlatform));
+
+    // The other build installed again beside this one; removing this one removes both.
+    ASSERT_NO_FATAL_FAILURE(RegisterOtherBuildClasses());
+    ASSERT_EQ(Run("-Remove"), 0u);
+    EXPECT_EQ(OtherBuildLeftovers(), std::vector<std::string>{});
+    ExpectClassesRegistered(false);
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kTypeLibKey));
+
+    // Only the other build installed: removing this one still removes it, type library and all.
+    ASSERT_NO_FATAL_FAILURE(RegisterOtherBuildClasses());
+    ASSERT_EQ(Run("-Remove"), 0u);
+    EXPECT_EQ(OtherBuildLeftovers(), std::vector<std::string>{});
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kTypeLibKey));
 }
 
 TEST_F(Installation, OptionsIgnoreCaseAndTakeEitherSeparator) {

@@ -2,10 +2,12 @@
 // continue do to it, watched through the service manager and the list of processes.
 #include "base/Owners.h"
 #include "base/RegistryKey.h"
+#include "support/DialogDriver.h"
 #include "support/SleeperReports.h"
 #include "support/ServiceFixture.h"
 #include "support/TestSupport.h"
 #include "Guids.h"
+#include "resource.h"
 
 #include <gtest/gtest.h>
 
@@ -120,15 +122,14 @@ TEST_F(LaunchServiceTest, EnableLaunchZeroStartsNothingAtStartOrContinue) {
     SetSetting("TerminateOnPause", 1);
     SetSetting("TerminateOnStop", 1);
     Start();
-    // The continue reaction runs its pass before it reports RUNNING, so once RUNNING is back
-    // the gate has been passed at least once.
+    // With launching off the passes of start and continue start nothing.
     Control(SERVICE_CONTROL_PAUSE, SERVICE_PAUSED);
     Control(SERVICE_CONTROL_CONTINUE, SERVICE_RUNNING);
     Stop();
     EXPECT_EQ(Running("sleeper.exe"), 0u);
     EXPECT_EQ(reports.Count(), 0u);
 
-    // The same road with the gate open launches at start and again at continue.
+    // The same configuration with launching on launches at start and again at continue.
     SetSetting("EnableLaunch", 1);
     Start();
     ASSERT_TRUE(Eventually([&] { return ReportsTagged("run") == 3; }));
@@ -252,6 +253,30 @@ TEST_F(LaunchServiceTest, MalformedValuesAreReportedOnceAndHarmNoOtherApplicatio
 
     Stop();
     EXPECT_TRUE(Eventually([] { return Running("sleeper.exe") == 0; }, 10000)) << Running("sleeper.exe");
+}
+
+TEST_F(LaunchServiceTest, TheHiddenMainDialogLivesUntilStopAndWhatItAddsIsLaunchedAtTheNextStart) {
+    Start();
+    HWND dialog = nullptr;
+    ASSERT_TRUE(Eventually([&] { return (dialog = FindWindowA(nullptr, "Corvane - Manage Applications")) != nullptr; }));
+    EXPECT_FALSE(IsWindowVisible(dialog));
+
+    // Shown as the tray shows it, filled and saved as a person would.
+    ShowWindow(dialog, SW_SHOWNORMAL);
+    SetItemText(dialog, IDC_NAME, "Added");
+    SetItemText(dialog, IDC_PATH, sleeper);
+    SetItemText(dialog, IDC_ARGUMENTS, ReportArgs("added"));
+    Click(dialog, IDC_SAVE);
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kModules + "\\Added", "ExePath"), sleeper);
+    Click(dialog, IDCANCEL);
+    EXPECT_TRUE(IsWindow(dialog));
+    EXPECT_FALSE(IsWindowVisible(dialog));
+
+    Stop();
+    EXPECT_FALSE(IsWindow(dialog));
+    EXPECT_EQ(ReportsTagged("added"), 0u) << "saving launches nothing";
+    Start();
+    EXPECT_TRUE(Eventually([&] { return ReportsTagged("added") == 1; }));
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(EventTrace::Available()) << "run under scripts/test: the event trace is missing";
         StopAndDeleteService(kService);
-        // The run road becomes the service only when the AppID names a local service.
+        // A plain run becomes the service only when the AppID names a local service.
         WriteString(HKEY_CLASSES_ROOT, kAppIdKey, "LocalService", "Kestrun");
         ASSERT_TRUE(CreateDemandService(kService, BuildPath("corvane.exe")));
     }

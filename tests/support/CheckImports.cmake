@@ -1,7 +1,8 @@
 cmake_minimum_required(VERSION 3.20)
 # Fails when the executable EXE imports a DLL that a bare Windows machine does not have:
-# the program is linked statically and may depend on system DLLs only.
-execute_process(COMMAND x86_64-w64-mingw32-objdump -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+# the program is linked statically and may depend on system DLLs only. OBJDUMP is the objdump
+# of the executable's architecture.
+execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "objdump could not read ${EXE}")
 endif()

@@ -8,7 +8,7 @@
 
 class ProductServiceTest : public testing::Test {
 protected:
-    // Creates the service and the AppID value that makes the run road the service; launching
+    // Creates the service and the AppID value that makes a plain run become the service; launching
     // on, everything else off, as a first run would write it (and no tray icon).
     static void CreateProductService();
     // Stops and deletes the service, waits until its process has ended, and removes its keys.

@@ -9,15 +9,22 @@
 
 namespace {
 
-std::vector<std::string> ReportFiles(const std::string& directory) {
+std::vector<std::string> ReportFiles(const std::string& directory, const char* pattern = "sleeper-*.txt") {
     std::vector<std::string> files;
     WIN32_FIND_DATAA found{};
-    HANDLE search = FindFirstFileA((directory + "\\sleeper-*.txt").c_str(), &found);
+    HANDLE search = FindFirstFileA((directory + "\\" + pattern).c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return files;
     do files.push_back(directory + "\\" + found.cFileName);
     while (FindNextFileA(search, &found));
     FindClose(search);
     return files;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 }  // namespace
@@ -34,25 +41,29 @@ ReportDirectory::~ReportDirectory() {
 }
 
 void ReportDirectory::Clear() const {
-    for (const auto& file : ReportFiles(path_)) DeleteFileA(file.c_str());
-    WIN32_FIND_DATAA found{};
-    HANDLE search = FindFirstFileA((path_ + "\\*.tmp").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return;
-    do DeleteFileA((path_ + "\\" + found.cFileName).c_str());
-    while (FindNextFileA(search, &found));
-    FindClose(search);
+    for (const char* pattern : {"sleeper-*.txt", "ended-*.txt", "*.tmp"})
+        for (const auto& file : ReportFiles(path_, pattern)) DeleteFileA(file.c_str());
 }
 
 std::vector<SleeperReport> ReportDirectory::Reports() const {
     std::vector<SleeperReport> reports;
     for (const auto& file : ReportFiles(path_)) {
-        std::ifstream in(file, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        SleeperReport report = ParseSleeperReport(text.str());
+        SleeperReport report = ParseSleeperReport(ReadWholeFile(file));
         if (report.pid != 0) reports.push_back(report);
     }
     return reports;
+}
+
+std::map<DWORD, std::string> ReportDirectory::Endings() const {
+    std::map<DWORD, std::string> endings;
+    for (const auto& file : ReportFiles(path_, "ended-*.txt")) {
+        // ended-<pid>-<n>.txt holding "how=<way>"
+        const std::string name = file.substr(file.rfind('\\') + 1);
+        const DWORD pid = std::strtoul(name.c_str() + 6, nullptr, 10);
+        std::string text = ReadWholeFile(file);
+        if (text.rfind("how=", 0) == 0) endings[pid] = text.substr(4, text.find('\n') - 4);
+    }
+    return endings;
 }
 
 std::size_t ReportDirectory::Count() const { return ReportFiles(path_).size(); }

@@ -2,6 +2,7 @@
 // and the benchmark.
 #pragma once
 #include <windows.h>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,8 @@ public:
     // The complete reports written so far, in no particular order.
     std::vector<SleeperReport> Reports() const;
     std::size_t Count() const;
+    // How the sleepers that were asked to end met the request ("close", "ctrl-c"), by pid.
+    std::map<DWORD, std::string> Endings() const;
     void Clear() const;
 
 private:

@@ -1,5 +1,6 @@
-// The recording automation server of tools/testserver.cpp, registered as an out-of-process
-// class for as long as a test holds the registration.
+// The tests' own automation servers, registered for as long as a test holds the registration:
+// the recording server of tools/testserver.cpp (out of process) and the 32-bit in-process
+// server of tools/inproc32.
 #pragma once
 #include <windows.h>
 #include <string>
@@ -27,4 +28,17 @@ public:
 
 private:
     std::string logPath_;
+};
+
+inline constexpr char kInproc32ProgId[] = "CorvaneTests.Inproc32";
+
+// Registers inproc32.dll of the build folder for 32-bit programs only: its ProgID and class key
+// are written in the registry's 32-bit view, so that a 32-bit process creates it and a 64-bit
+// one finds no class it can load.
+class Inproc32Registration {
+public:
+    Inproc32Registration();
+    ~Inproc32Registration();
+    Inproc32Registration(const Inproc32Registration&) = delete;
+    Inproc32Registration& operator=(const Inproc32Registration&) = delete;
 };

@@ -18,27 +18,36 @@ const ServiceKeys& TestKeys() {
     return keys;
 }
 
-DWORD RunAndWait(const std::string& commandLine, DWORD timeoutMs) {
+HANDLE StartProcess(const std::string& commandLine, DWORD* processId) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
     std::string line = commandLine;
     if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-        return ~0u;
-    UniqueHandle process(info.hProcess);
-    UniqueHandle thread(info.hThread);
-    if (WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
-        TerminateProcess(process.get(), 1);
+        return nullptr;
+    CloseHandle(info.hThread);
+    if (processId) *processId = info.dwProcessId;
+    return info.hProcess;
+}
+
+DWORD WaitForExitCode(HANDLE process, DWORD timeoutMs) {
+    if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process, 1);
         return ~0u;
     }
     DWORD code = ~0u;
-    GetExitCodeProcess(process.get(), &code);
+    GetExitCodeProcess(process, &code);
     return code;
 }
 
-bool KeyExists(HKEY root, const std::string& path) {
+DWORD RunAndWait(const std::string& commandLine, DWORD timeoutMs) {
+    UniqueHandle process(StartProcess(commandLine));
+    return process ? WaitForExitCode(process.get(), timeoutMs) : ~0u;
+}
+
+bool KeyExists(HKEY root, const std::string& path, REGSAM view) {
     RegistryKey key;
-    return key.Open(root, path.c_str(), KEY_READ) == ERROR_SUCCESS;
+    return key.Open(root, path.c_str(), KEY_READ | view) == ERROR_SUCCESS;
 }
 
 bool ValueExists(HKEY root, const std::string& path, const char* name) {
@@ -47,9 +56,9 @@ bool ValueExists(HKEY root, const std::string& path, const char* name) {
     return RegQueryValueExA(key.get(), name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
-std::string ReadString(HKEY root, const std::string& path, const char* name, DWORD* type) {
+std::string ReadString(HKEY root, const std::string& path, const char* name, DWORD* type, REGSAM view) {
     RegistryKey key;
-    if (key.Open(root, path.c_str(), KEY_READ) != ERROR_SUCCESS) return "<no key>";
+    if (key.Open(root, path.c_str(), KEY_READ | view) != ERROR_SUCCESS) return "<no key>";
     DWORD size = 0;
     DWORD valueType = 0;
     if (RegQueryValueExA(key.get(), name, nullptr, &valueType, nullptr, &size) != ERROR_SUCCESS) return "<no value>";
@@ -71,9 +80,9 @@ DWORD ReadDword(HKEY root, const std::string& path, const char* name, DWORD fall
     return value;
 }
 
-void WriteString(HKEY root, const std::string& path, const char* name, const std::string& value) {
+void WriteString(HKEY root, const std::string& path, const char* name, const std::string& value, REGSAM view) {
     RegistryKey key;
-    if (key.Create(root, path.c_str(), KEY_ALL_ACCESS) != ERROR_SUCCESS) return;
+    if (key.Create(root, path.c_str(), KEY_ALL_ACCESS | view) != ERROR_SUCCESS) return;
     RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                    static_cast<DWORD>(value.size() + 1));
 }
@@ -91,13 +100,13 @@ void WriteRawValue(HKEY root, const std::string& path, const char* name, DWORD t
                    static_cast<DWORD>(bytes.size()));
 }
 
-void DeleteKeyTree(HKEY root, const std::string& path) {
+void DeleteKeyTree(HKEY root, const std::string& path, REGSAM view) {
     std::size_t slash = path.rfind('\\');
     std::string parentPath = slash == std::string::npos ? std::string() : path.substr(0, slash);
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     RegistryKey parent;
-    if (parent.Open(root, parentPath.c_str(), KEY_ALL_ACCESS) != ERROR_SUCCESS) return;
-    (void)parent.DeleteTree(name.c_str());
+    if (parent.Open(root, parentPath.c_str(), KEY_ALL_ACCESS | view) != ERROR_SUCCESS) return;
+    (void)parent.DeleteTree(name.c_str(), view);
 }
 
 ScratchKey::ScratchKey(const std::string& name) : path_("Software\\CorvaneTests\\" + name) {
@@ -294,6 +303,16 @@ EventTrace::EventTrace() {
 }
 
 std::vector<TracedEvent> EventTrace::Events() const { return ParseEventTrace(ReadTrace(start_)); }
+
+bool EventTrace::WaitForStart(DWORD id, const std::string& start, DWORD timeoutMs) const {
+    return Eventually(
+        [&] {
+            for (const auto& event : Events())
+                if (event.id == id && !event.strings.empty() && event.strings[0].rfind(start, 0) == 0) return true;
+            return false;
+        },
+        timeoutMs);
+}
 
 bool EventTrace::WaitFor(DWORD id, const std::string& text, DWORD timeoutMs) const {
     return Eventually(

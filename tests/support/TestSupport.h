@@ -2,6 +2,7 @@
 // processes and the event trace.
 #pragma once
 #include "base/Conversions.h"
+#include "base/RegistryKey.h"
 #include "config/ServiceKeys.h"
 
 #include <windows.h>
@@ -18,17 +19,24 @@ const ServiceKeys& TestKeys();
 
 // Runs a command line, waits for it (bounded) and returns its exit code; ~0u on failure.
 DWORD RunAndWait(const std::string& commandLine, DWORD timeoutMs = 60000);
+// Starts a command line; the process handle (null on failure) and, when asked, its id.
+HANDLE StartProcess(const std::string& commandLine, DWORD* processId = nullptr);
+// Waits (bounded) for the process to end and returns its exit code; ends it and returns ~0u
+// when it does not end in time.
+DWORD WaitForExitCode(HANDLE process, DWORD timeoutMs);
 
-// Registry helpers below HKLM/HKCR used by the tests.
-bool KeyExists(HKEY root, const std::string& path);
+// Registry helpers below HKLM/HKCR used by the tests. view, where taken, is added to the access
+// mask: 0 for the program's own registry view, kOtherRegistryView for the other architecture's.
+bool KeyExists(HKEY root, const std::string& path, REGSAM view = 0);
 bool ValueExists(HKEY root, const std::string& path, const char* name);
-std::string ReadString(HKEY root, const std::string& path, const char* name, DWORD* type = nullptr);
+std::string ReadString(HKEY root, const std::string& path, const char* name, DWORD* type = nullptr,
+                       REGSAM view = 0);
 DWORD ReadDword(HKEY root, const std::string& path, const char* name, DWORD fallback = 0xFFFFFFFFu);
-void WriteString(HKEY root, const std::string& path, const char* name, const std::string& value);
+void WriteString(HKEY root, const std::string& path, const char* name, const std::string& value, REGSAM view = 0);
 void WriteDword(HKEY root, const std::string& path, const char* name, DWORD value);
 // Writes bytes exactly as given, whatever type says (no terminating zero is added).
 void WriteRawValue(HKEY root, const std::string& path, const char* name, DWORD type, const std::string& bytes);
-void DeleteKeyTree(HKEY root, const std::string& path);
+void DeleteKeyTree(HKEY root, const std::string& path, REGSAM view = 0);
 
 // A key below HKCU\Software\CorvaneTests\<name> that is empty at the start of the test and
 // removed at its end.
@@ -84,6 +92,8 @@ public:
     std::vector<TracedEvent> Events() const;
     // Waits until an event with this id and (when given) first string has been traced.
     bool WaitFor(DWORD id, const std::string& text = {}, DWORD timeoutMs = 20000) const;
+    // Waits until an event with this id whose first string begins with start has been traced.
+    bool WaitForStart(DWORD id, const std::string& start, DWORD timeoutMs = 20000) const;
 private:
     std::size_t start_;
 };

@@ -3,6 +3,7 @@
 // server of tools/testserver.cpp running out of process.
 #include "config/AppCatalog.h"
 #include "base/Conversions.h"
+#include "support/EventRecorder.h"
 #include "config/ServiceSettings.h"
 #include "launch/ActiveXServer.h"
 #include "launch/LaunchWorker.h"
@@ -165,6 +166,62 @@ TEST(StartActiveXServerFailureTest, AnUnregisteredProgIdFailsWithItsMessage) {
     EXPECT_TRUE(IsEqualGUID(guid, kIidILaunch));
     EXPECT_EQ(StartActiveXServer(nullptr, &server), E_FAIL);
     EXPECT_EQ(StartActiveXServer(nullptr, nullptr), E_POINTER);
+}
+
+// A server that does not start is reported to the event log with its ProgID and the reason. A
+// class registered only for the other architecture as an in-process server (a DLL that this
+// process cannot load) is named as such; any other failure gives its code and the system's text.
+using StartActiveXServerEventTest = EventRecordingTest;
+
+TEST_F(StartActiveXServerEventTest, TheEventLogToldWhyAServerDidNotStart) {
+    // An in-process class registered for the other architecture only, and one registered for
+    // this one (its DLL missing).
+    const struct {
+        const char* progId;
+        const char* classId;
+        REGSAM view;
+    } registrations[] = {{"CorvaneTests.OtherArchitecture", "{0C4B5E1D-7A2F-4E38-9B60-3D1F2A7C8E95}", kOtherRegistryView},
+                         {"CorvaneTests.OwnArchitecture", "{6E2A9F30-4B7C-4D15-A8E2-5C9B1D3F7A46}", 0}};
+    const std::string otherArchitecture =
+        sizeof(void*) == 8 ? "its class is registered only for 32-bit programs, as an in-process server (a DLL) that "
+                             "the 64-bit Corvane cannot load. The x86 build of Corvane can create it."
+                           : "its class is registered only for 64-bit programs, as an in-process server (a DLL) that "
+                             "the 32-bit Corvane cannot load. The x64 build of Corvane can create it.";
+    const struct {
+        const wchar_t* progId;
+        std::string expectedStart;  // of the one event's text
+    } cases[] = {
+        {L"CorvaneTests.OtherArchitecture",
+         "Unable to start ActiveX server: CorvaneTests.OtherArchitecture\nDetailed error info: " + otherArchitecture},
+        {L"Corvane.NoSuchServer.1",
+         "Unable to start ActiveX server: Corvane.NoSuchServer.1\nDetailed error info: 0x800401F3"},
+        {L"CorvaneTests.OwnArchitecture",
+         "Unable to start ActiveX server: CorvaneTests.OwnArchitecture\nDetailed error info: 0x"},
+        {nullptr, "Unable to start ActiveX server: \nDetailed error info: 0x80004003"},
+    };
+    for (const auto& registration : registrations) {
+        WriteString(HKEY_CLASSES_ROOT, std::string(registration.progId) + "\\CLSID", nullptr, registration.classId,
+                    registration.view);
+        WriteString(HKEY_CLASSES_ROOT, std::string("CLSID\\") + registration.classId + "\\InprocServer32", nullptr,
+                    "C:\\nowhere\\server.dll", registration.view);
+    }
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.expectedStart);
+        events.clear();
+        IDispatch* server = nullptr;
+        EXPECT_EQ(StartActiveXServer(c.progId ? Bstr(c.progId).get() : nullptr, &server), E_FAIL);
+        EXPECT_EQ(server, nullptr);
+        ASSERT_EQ(events.size(), 1u);
+        EXPECT_EQ(events[0].id, kPlainTextEventId);
+        EXPECT_EQ(events[0].text.rfind(c.expectedStart, 0), 0u) << events[0].text;
+        if (c.expectedStart.find(" 0x") != std::string::npos) {  // a code, not the architecture
+            EXPECT_EQ(events[0].text.find("registered only"), std::string::npos) << events[0].text;
+        }
+    }
+    for (const auto& registration : registrations) {
+        DeleteKeyTree(HKEY_CLASSES_ROOT, registration.progId, registration.view);
+        DeleteKeyTree(HKEY_CLASSES_ROOT, std::string("CLSID\\") + registration.classId, registration.view);
+    }
 }
 
 // --- InvokeConfiguredMethod and the launch pass --------------------------------------------------

@@ -327,7 +327,7 @@ TEST_F(AppCatalogTest, AnOverlongTextIsRefusedAndNothingIsWritten) {
     EXPECT_EQ(CountApplications(TestKeys()), 1u);
 }
 
-// --- Parameter types and conversions ------------------------------------------------------------
+// --- Parameter types ------------------------------------------------------------
 
 TEST(ParamTypeTableTest, NamesMapBothWaysExactlyAndUnknownOnesMapToNone) {
     for (const ParamType& type : kParamTypes) {
@@ -344,23 +344,6 @@ TEST(ParamTypeTableTest, NamesMapBothWaysExactlyAndUnknownOnesMapToNone) {
     EXPECT_EQ(TypeLetter(L"VT_I4"), 'I');
     EXPECT_EQ(TypeLetter(L"vt_variant"), '\0');
     EXPECT_EQ(TypeLetter(L""), '\0');
-}
-
-TEST(ConversionsTest, TextsConvertWholeAndCompareExactly) {
-    Bstr converted(ToBstr("C:\\Tool \xE9t\xE9.exe"));
-    EXPECT_EQ(converted.length(), 15u);
-    EXPECT_EQ(converted.get()[8], L'\u00E9');
-    EXPECT_EQ(ToAnsi(converted.get()), "C:\\Tool \xE9t\xE9.exe");
-    const std::string longText(5000, 'L');
-    EXPECT_EQ(ToAnsi(Bstr(ToBstr(longText)).get()), longText);
-    EXPECT_EQ(ToBstr(static_cast<const char*>(nullptr)), nullptr);
-    EXPECT_EQ(ToAnsi(nullptr), "");
-
-    EXPECT_TRUE(EqualsAnsi(L"Editor", "Editor"));
-    EXPECT_FALSE(EqualsAnsi(L"Editor", "editor"));
-    EXPECT_TRUE(EqualsAnsi(nullptr, nullptr));
-    EXPECT_FALSE(EqualsAnsi(nullptr, ""));
-    EXPECT_FALSE(EqualsAnsi(L"", nullptr));
 }
 
 }  // namespace

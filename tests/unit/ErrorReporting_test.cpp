@@ -1,9 +1,9 @@
 // Error info for COM callers, the system's error wording, and the event-log reports.
 #include "base/EventLog.h"
 #include "base/MessageBox.h"
-#include "host/ServiceHost.h"
 #include "base/ErrorReporting.h"
 #include "messages.h"
+#include "support/EventRecorder.h"
 #include "support/TestSupport.h"
 #include "Guids.h"
 
@@ -112,20 +112,7 @@ TEST(SystemErrorText, ShownInABoxOnTheInteractiveDesktop) {
     EXPECT_EQ(shown[0].text.rfind("Unable to add application.\n", 0), 0u);
 }
 
-struct RecordedEvent {
-    WORD type;
-    DWORD id;
-    std::string text;
-};
-
-class EventLogTest : public testing::Test {
-protected:
-    void SetUp() override {
-        SetEventSink([this](WORD type, DWORD id, const std::string& text) { events.push_back({type, id, text}); });
-    }
-    void TearDown() override { SetEventSink(nullptr); }
-    std::vector<RecordedEvent> events;
-};
+using EventLogTest = EventRecordingTest;
 
 // The message table holds each text with its line break; the report formats it to lines of
 // at most 100 characters, which turns the line break into a blank.
@@ -176,31 +163,6 @@ TEST_F(EventLogTest, LongTextsAreReportedWhole) {
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].id, 1000u);
     EXPECT_EQ(events[0].text, text);
-}
-
-TEST_F(EventLogTest, ServiceStatesLogTheirEventsAndFlags) {
-    ServiceHost& host = Host();
-    host.wasPaused = false;
-    host.SetServiceState(SERVICE_START_PENDING);
-    EXPECT_TRUE(events.empty());
-    host.SetServiceState(SERVICE_RUNNING);
-    EXPECT_TRUE(host.isRunning);
-    host.SetServiceState(SERVICE_PAUSE_PENDING);
-    host.SetServiceState(SERVICE_PAUSED);
-    EXPECT_TRUE(host.wasPaused);
-    EXPECT_FALSE(host.isRunning);
-    host.SetServiceState(SERVICE_CONTINUE_PENDING);
-    host.SetServiceState(SERVICE_RUNNING);
-    EXPECT_FALSE(host.wasPaused);
-    host.SetServiceState(SERVICE_STOP_PENDING);
-    host.SetServiceState(SERVICE_STOPPED);
-    EXPECT_FALSE(host.isRunning);
-    ASSERT_EQ(events.size(), 4u);
-    EXPECT_EQ(events[0].id, 0x4FFF0001u);
-    EXPECT_EQ(events[1].id, 0x4FFF0003u);
-    EXPECT_EQ(events[2].id, 0x4FFF0004u);
-    EXPECT_EQ(events[3].id, 0x4FFF0002u);
-    EXPECT_EQ(host.status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
 }
 
 }  // namespace

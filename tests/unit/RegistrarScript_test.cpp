@@ -276,7 +276,7 @@ TEST_F(RegistrarScriptTest, ValueTypes) {
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(Dword("HKCU\\K", "Max"), 0xFFFFFFFFu);
     EXPECT_EQ(Dword("HKCU\\K", "Small"), 12u);
-    // Text that is not a number writes nothing, and the walk goes on.
+    // Text that is not a number writes nothing, and parsing continues.
     EXPECT_FALSE(HasValue("HKCU\\K", "Word"));
     EXPECT_FALSE(HasValue("HKCU\\K", "Over"));
     EXPECT_EQ(Binary("HKCU\\K", "Bin"), "0a1bff");
@@ -473,6 +473,40 @@ TEST_F(RegistrarScriptTest, ClassScriptsRegisterProgIdsAndClassKeys) {
         EXPECT_EQ(RunRegistrationScript(nullptr, c.script, false), S_OK) << c.name;
         EXPECT_EQ(Contents().size(), 2u);
         registry_.Clear();
+    }
+}
+
+// On 64-bit Windows the class keys below HKCR are kept apart for 32-bit and 64-bit programs.
+// A script run in one registry view writes, replaces ("ForceRemove") and removes its keys
+// there alone: a key of the same name in the other view is never touched. (The real HKCR,
+// not the redirected one: a redirected root has no views.)
+TEST(RegistrarScriptViewTest, AScriptWorksInTheRegistryViewItIsGiven) {
+    const std::string probeId = "{5B0E8A44-2D31-4F7A-9C61-0B7C2E8D4F13}";
+    const std::string classKey = "CLSID\\" + probeId;
+    const std::string script = "HKCR\n{\n NoRemove CLSID\n {\n  ForceRemove " + probeId +
+                               " = s 'Probe'\n  {\n   InprocServer32 = s 'probe.dll'\n  }\n }\n}\n";
+    struct Case {
+        const char* name;
+        REGSAM view;      // where the script runs
+        REGSAM opposite;  // where a key of the same name must stay as it was
+    } cases[] = {{"own view", 0, kOtherRegistryView}, {"other view", kOtherRegistryView, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteString(HKEY_CLASSES_ROOT, classKey, nullptr, "Bystander", c.opposite);
+        WriteString(HKEY_CLASSES_ROOT, classKey + "\\Stale", nullptr, "", c.view);
+
+        ASSERT_EQ(RunRegistrationScriptText(script, true, {}, c.view), S_OK);
+        EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, classKey, nullptr, nullptr, c.view), "Probe");
+        EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, classKey + "\\InprocServer32", nullptr, nullptr, c.view), "probe.dll");
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, classKey + "\\Stale", c.view));  // started afresh
+        EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, classKey, nullptr, nullptr, c.opposite), "Bystander");
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, classKey + "\\InprocServer32", c.opposite));
+
+        ASSERT_EQ(RunRegistrationScriptText(script, false, {}, c.view), S_OK);
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, classKey, c.view));
+        EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, classKey, nullptr, nullptr, c.opposite), "Bystander");
+        DeleteKeyTree(HKEY_CLASSES_ROOT, classKey, c.opposite);
+        DeleteKeyTree(HKEY_CLASSES_ROOT, classKey, c.view);
     }
 }
 

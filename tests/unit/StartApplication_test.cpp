@@ -292,6 +292,40 @@ TEST(ProgramCommandLineTest, APathWithABlankOrTabIsQuotedAndAnyOtherIsKeptAsItIs
     for (const auto& c : cases) EXPECT_EQ(ProgramCommandLine(c.path, c.arguments), c.commandLine) << c.path;
 }
 
+// --- Starting in a job -------------------------------------------------------------------
+
+TEST_F(StartApplicationTest, AProgramStartedForAJobRunsInItOrRunsOutsideWhenItCannotJoin) {
+    UniqueHandle job(CreateJobObjectA(nullptr, nullptr));
+    ASSERT_TRUE(job);
+    HANDLE queryOnly = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), job.get(), GetCurrentProcess(), &queryOnly, JOB_OBJECT_QUERY,
+                                FALSE, 0));
+    UniqueHandle cannotAssign(queryOnly);
+    const struct {
+        const char* what;
+        HANDLE job;
+        bool inJob;
+        DWORD jobError;
+    } cases[] = {
+        {"no job", nullptr, false, 0},
+        {"a job", job.get(), true, 0},
+        // As under a job that refuses nesting: the program runs, outside the job.
+        {"a job it cannot join", cannotAssign.get(), false, ERROR_ACCESS_DENIED},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        StartedProgram started;
+        ASSERT_EQ(StartProgram(sleeper, "--report " + reports.path(), SW_SHOWNORMAL, "", started, c.job), S_OK);
+        // Created suspended or not, it runs: far enough to report.
+        EXPECT_EQ(ReportOf(started.processId).pid, started.processId);
+        BOOL inJob = FALSE;
+        ASSERT_TRUE(IsProcessInJob(started.process.get(), job.get(), &inJob));
+        EXPECT_EQ(inJob != FALSE, c.inJob);
+        EXPECT_EQ(started.jobError, c.jobError);
+    }
+    EXPECT_TRUE(Events().empty());
+}
+
 // --- A start that fails -----------------------------------------------------------------
 
 TEST_F(StartApplicationTest, MissingExecutableReportsTheSystemTextToCallerAndEventLog) {

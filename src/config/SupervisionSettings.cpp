@@ -1,0 +1,27 @@
+#include "config/SupervisionSettings.h"
+
+#include "base/RegistryKey.h"
+
+namespace {
+
+DWORD ReadOr(const std::string& keyPath, const char* valueName, DWORD fallback) {
+    DWORD value = fallback;
+    ReadDwordValue(keyPath, valueName, &value);
+    return value;
+}
+
+}  // namespace
+
+bool IsRestartOnExit(const ServiceKeys& keys, const std::string& application) {
+    return ReadOr(keys.Application(application), kRestartOnExitValue, 0) == 1;
+}
+
+DWORD RestartDelayMs(const ServiceKeys& keys, const std::string& application) {
+    return ReadOr(keys.Application(application), kRestartDelayValue, kDefaultRestartDelayMs);
+}
+
+DWORD GracefulStopTimeoutMs(const ServiceKeys& keys) { return ReadOr(keys.parameters, kGracefulStopTimeoutValue, 0); }
+
+bool IsTerminateProcessTree(const ServiceKeys& keys) {
+    return ReadOr(keys.parameters, kTerminateProcessTreeValue, 0) == 1;
+}

@@ -1,0 +1,68 @@
+#include "launch/GracefulEnd.h"
+
+#include <algorithm>
+#include <mutex>
+
+namespace {
+
+constexpr ULONGLONG kTickMs = 1000;
+
+BOOL CALLBACK CloseWindowOfProcess(HWND window, LPARAM processId) {
+    DWORD owner = 0;
+    (void)GetWindowThreadProcessId(window, &owner);
+    if (owner == static_cast<DWORD>(processId)) (void)PostMessageA(window, WM_CLOSE, 0, 0);
+    return TRUE;
+}
+
+// A Ctrl+C sent to a program's console reaches every process attached to it, this one too.
+BOOL WINAPI IgnoreInterrupt(DWORD type) { return type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT; }
+
+void SendCtrlC(DWORD processId) {
+    // Without the handler the service's own default handling of Ctrl+C would end it. A handler
+    // rather than the ignore flag, which programs started later would inherit.
+    static const bool ignoring = SetConsoleCtrlHandler(&IgnoreInterrupt, TRUE) != FALSE;
+    if (!ignoring) return;
+    // A process has at most one console: programs are attached to one after the other.
+    static std::mutex consoleLock;
+    std::lock_guard<std::mutex> guard(consoleLock);
+    (void)FreeConsole();
+    if (!AttachConsole(processId)) return;  // a program without a console
+    (void)GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+    (void)FreeConsole();
+}
+
+bool IsRunning(HANDLE program) { return WaitForSingleObject(program, 0) == WAIT_TIMEOUT; }
+
+}  // namespace
+
+void AskProgramToEnd(DWORD processId) {
+    (void)EnumWindows(&CloseWindowOfProcess, static_cast<LPARAM>(processId));
+    SendCtrlC(processId);
+}
+
+std::size_t AskToEndAndWait(const std::vector<UniqueHandle>& programs, DWORD timeoutMs,
+                            const std::function<bool()>& tick) {
+    std::vector<HANDLE> asked;
+    for (const UniqueHandle& program : programs) {
+        const DWORD processId = GetProcessId(program.get());
+        if (processId == 0 || !IsRunning(program.get())) continue;
+        AskProgramToEnd(processId);
+        asked.push_back(program.get());
+    }
+
+    // One deadline for all: each program has the time that is left when the wait comes to it.
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    ULONGLONG nextTick = GetTickCount64() + kTickMs;
+    auto waiting = asked.begin();
+    while (waiting != asked.end()) {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline) break;
+        if (now >= nextTick) {
+            if (!tick()) break;
+            nextTick = now + kTickMs;
+        }
+        const ULONGLONG slice = std::min(deadline, nextTick) - now;
+        if (WaitForSingleObject(*waiting, static_cast<DWORD>(slice)) != WAIT_TIMEOUT) ++waiting;
+    }
+    return static_cast<std::size_t>(std::count_if(waiting, asked.end(), IsRunning));
+}

@@ -1,0 +1,266 @@
+#include "launch/Supervisor.h"
+
+#include "base/EventLog.h"
+#include "config/SupervisionSettings.h"
+#include "launch/LaunchWorker.h"
+#include "launch/StartApplication.h"
+#include "messages.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+// A run shorter than this counts as a failure to stay up: the next wait doubles.
+constexpr ULONGLONG kShortRunMs = 10000;
+constexpr ULONGLONG kLongestWaitMs = 60000;
+// The least that a wait grows to, so that a delay of 0 cannot restart a crashing program in a
+// tight loop.
+constexpr ULONGLONG kLeastGrownWaitMs = 100;
+
+// A handle of a program for waiting until it ends and reading its exit code.
+UniqueHandle WatchingHandle(HANDLE process) {
+    HANDLE copy = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), process, GetCurrentProcess(), &copy,
+                         SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, 0))
+        return UniqueHandle();
+    return UniqueHandle(copy);
+}
+
+// Small codes in decimal, status codes (a crash's 0xC0000005) in hexadecimal.
+std::string ExitCodeText(DWORD code) {
+    if (code < 0x10000) return std::to_string(code);
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX", code);
+    return text;
+}
+
+void ReportWarning(DWORD messageId, const std::vector<std::string>& inserts) {
+    LogEventById(messageId, EVENTLOG_WARNING_TYPE, inserts);
+}
+
+}  // namespace
+
+DWORD RestartWaitMs(DWORD restartDelayMs, std::optional<DWORD> lastWaitMs, ULONGLONG ranMs) {
+    if (!lastWaitMs || ranMs >= kShortRunMs) return restartDelayMs;
+    const ULONGLONG doubled = std::max<ULONGLONG>(2ull * *lastWaitMs, kLeastGrownWaitMs);
+    const ULONGLONG longest = std::max<ULONGLONG>(kLongestWaitMs, restartDelayMs);
+    return static_cast<DWORD>(std::min(std::max<ULONGLONG>(doubled, restartDelayMs), longest));
+}
+
+Supervisor::Supervisor(const ServiceKeys& keys, LaunchTracker& tracker)
+    : keys_(keys), tracker_(tracker), shutdown_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+
+Supervisor::~Supervisor() {
+    std::vector<HANDLE> threads;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        shuttingDown_ = true;
+        for (const auto& watcher : watchers_) threads.push_back(watcher->thread.get());
+    }
+    (void)SetEvent(shutdown_.get());
+    changed_.notify_all();
+    // Outside the lock: a watcher takes it once more to say that it has finished.
+    for (HANDLE thread : threads) (void)WaitForSingleObject(thread, INFINITE);
+}
+
+HANDLE Supervisor::JobForNewPrograms() {
+    if (!IsTerminateProcessTree(keys_)) return nullptr;
+    std::lock_guard<std::mutex> guard(mutex_);
+    // No limits: the job serves only to end a program's processes with it. Programs outlive
+    // the service as before when the service does not end them.
+    if (!job_) job_.reset(CreateJobObjectA(nullptr, nullptr));
+    return job_.get();
+}
+
+void Supervisor::Adopt(const std::string& application, const StartedProgram& started) {
+    ReportJobError(application, started);
+    if (!IsRestartOnExit(keys_, application)) return;
+
+    auto watcher = std::make_unique<Watcher>();
+    watcher->owner = this;
+    watcher->line.application = application;
+    watcher->line.process = WatchingHandle(started.process.get());
+    watcher->line.processId = started.processId;
+    watcher->line.startedAt = GetTickCount64();
+    // A program that cannot be watched runs and is tracked like any other.
+    if (!watcher->line.process) return;
+
+    std::lock_guard<std::mutex> guard(mutex_);
+    ReapFinishedWatchers();
+    if (shuttingDown_) return;
+    Watcher* adopted = watcher.get();
+    watchers_.push_back(std::move(watcher));
+    adopted->thread.reset(CreateThread(nullptr, 0, &Supervisor::WatcherThread, adopted, 0, nullptr));
+    if (!adopted->thread) watchers_.pop_back();
+}
+
+void Supervisor::ReportJobError(const std::string& application, const StartedProgram& started) {
+    if (started.jobError == 0 || jobErrorReported_.exchange(true)) return;
+    ReportWarning(MSG_JOB_NOT_JOINED, {application, std::to_string(started.jobError)});
+}
+
+void Supervisor::ReapFinishedWatchers() {
+    for (auto watcher = watchers_.begin(); watcher != watchers_.end();) {
+        if (!(*watcher)->finished) {
+            ++watcher;
+            continue;
+        }
+        // It said so under the lock that is held now: all that is left of it is its return.
+        (void)WaitForSingleObject((*watcher)->thread.get(), INFINITE);
+        watcher = watchers_.erase(watcher);
+    }
+}
+
+void Supervisor::OnPause(bool applicationsEnd) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    state_ = State::Paused;
+    if (applicationsEnd) ++generation_;
+    changed_.notify_all();
+}
+
+void Supervisor::OnContinue() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    state_ = State::Running;
+    changed_.notify_all();
+}
+
+void Supervisor::OnStop() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    state_ = State::Stopping;
+    ++generation_;
+    changed_.notify_all();
+}
+
+void Supervisor::EndProcessTrees() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (job_) (void)TerminateJobObject(job_.get(), 0);
+}
+
+void Supervisor::FinishExitReports(DWORD timeoutMs) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] {
+        for (const auto& watcher : watchers_)
+            if (!watcher->finished && WaitForSingleObject(watcher->line.process.get(), 0) == WAIT_OBJECT_0)
+                return false;
+        return true;
+    });
+}
+
+DWORD WINAPI Supervisor::WatcherThread(void* parameter) {
+    Watcher& watcher = *static_cast<Watcher*>(parameter);
+    Supervisor& owner = *watcher.owner;
+    owner.Watch(watcher.line);
+    std::lock_guard<std::mutex> guard(owner.mutex_);
+    watcher.finished = true;
+    owner.changed_.notify_all();
+    return 0;
+}
+
+void Supervisor::Watch(Line& line) {
+    while (WaitForEnd(line)) {
+        std::optional<Restart> restart = ReportExit(line);
+        for (;;) {
+            if (!restart) return;
+            std::optional<LaunchTracker::PendingLaunch> launch = AwaitRestart(*restart);
+            if (!launch) return;
+            const Outcome outcome = StartAgain(line, *launch);
+            if (outcome == Outcome::Started) break;
+            if (outcome == Outcome::Abandoned) return;
+            // The failed start has reported itself; the next try waits as after a run that
+            // ended at once, so a program that cannot start is tried less and less often.
+            restart = ScheduleRestart(line, 0, restart->generation);
+        }
+    }
+}
+
+bool Supervisor::WaitForEnd(const Line& line) {
+    const HANDLE waits[] = {line.process.get(), shutdown_.get()};
+    return WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0;
+}
+
+std::optional<Supervisor::Restart> Supervisor::ReportExit(Line& line) {
+    DWORD code = 0;
+    (void)GetExitCodeProcess(line.process.get(), &code);
+    const ULONGLONG ranMs = GetTickCount64() - line.startedAt;
+    std::vector<std::string> inserts = {line.application, std::to_string(line.processId), ExitCodeText(code)};
+
+    State state;
+    unsigned generation;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        state = state_;
+        generation = generation_;
+    }
+    if (state == State::Stopping) {
+        ReportWarning(MSG_PROGRAM_ENDED_STOPPING, inserts);
+        return std::nullopt;
+    }
+    if (state == State::Paused) {
+        ReportWarning(MSG_PROGRAM_ENDED_PAUSED, inserts);
+        return std::nullopt;
+    }
+    if (!AsksForRestart(line.application)) {
+        ReportWarning(MSG_PROGRAM_ENDED_NOT_WANTED, inserts);
+        return std::nullopt;
+    }
+    const Restart restart = ScheduleRestart(line, ranMs, generation);
+    inserts.push_back(std::to_string(restart.waitMs));
+    ReportWarning(MSG_PROGRAM_RESTARTING, inserts);
+    return restart;
+}
+
+Supervisor::Restart Supervisor::ScheduleRestart(Line& line, ULONGLONG ranMs, unsigned generation) {
+    const DWORD waitMs = RestartWaitMs(RestartDelayMs(keys_, line.application), line.lastWaitMs, ranMs);
+    line.lastWaitMs = waitMs;
+    return Restart{generation, GetTickCount64() + waitMs, waitMs};
+}
+
+bool Supervisor::AsksForRestart(const std::string& application) {
+    if (!IsRestartOnExit(keys_, application)) return false;
+    const ApplicationValues values = ReadApplicationValues(keys_, application);
+    return values.progId.empty() && values.instances > 0;
+}
+
+std::optional<LaunchTracker::PendingLaunch> Supervisor::AwaitRestart(const Restart& restart) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        if (shuttingDown_ || state_ == State::Stopping || generation_ != restart.generation) return std::nullopt;
+        const ULONGLONG now = GetTickCount64();
+        if (state_ == State::Running && now >= restart.due) break;
+        if (state_ == State::Running)
+            changed_.wait_for(lock, std::chrono::milliseconds(restart.due - now));
+        else
+            changed_.wait(lock);  // paused: until the continue, or a stop
+    }
+    // Begun under the lock, with the service found running: a stop or pause that comes later
+    // either cancels this launch or waits for it and ends what it starts.
+    LaunchTracker::PendingLaunch launch = tracker_.BeginLaunch(tracker_.BeginPass());
+    if (!launch) return std::nullopt;
+    return std::optional<LaunchTracker::PendingLaunch>(std::move(launch));
+}
+
+Supervisor::Outcome Supervisor::StartAgain(Line& line, LaunchTracker::PendingLaunch& launch) {
+    // Read again now: the configuration may have changed while the program ran.
+    const ApplicationValues values = ReadApplicationValues(keys_, line.application);
+    const LONG show = static_cast<LONG>(values.attrib);
+    if (!values.progId.empty() || values.instances == 0 || show < 0) return Outcome::Abandoned;
+
+    StartedProgram started;
+    if (FAILED(StartProgram(values.exePath, values.cmdLineArgs, show, values.startDir, started,
+                            JobForNewPrograms())))
+        return Outcome::Failed;
+    ReportJobError(line.application, started);
+    UniqueHandle watching = WatchingHandle(started.process.get());
+    const bool watched = static_cast<bool>(watching);
+    if (watched) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        line.process = std::move(watching);
+        line.processId = started.processId;
+        line.startedAt = GetTickCount64();
+    }
+    launch.Track(started.process.release());
+    return watched ? Outcome::Started : Outcome::Abandoned;
+}

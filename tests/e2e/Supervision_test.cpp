@@ -1,0 +1,317 @@
+// corvane.exe as a real service supervising what it launched: programs started again when they
+// end by themselves, programs asked to end before a stop or pause terminates them, and a
+// program's own processes ended with it. Watched through the service manager, the reports and
+// endings of the sleepers, and the events the service reported.
+#include "base/Owners.h"
+#include "config/SupervisionSettings.h"
+#include "support/ServiceFixture.h"
+#include "support/SleeperReports.h"
+#include "support/TestSupport.h"
+#include "messages.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <optional>
+#include <set>
+#include <thread>
+
+namespace {
+
+class SupervisionTest : public ProductServiceTest {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(EventTrace::Available()) << "run under scripts/test: the event trace is missing";
+        RemoveEverything();
+        CreateProductService();
+        SetSetting("TerminateOnStop", 1);
+    }
+    void TearDown() override { RemoveEverything(); }
+
+    void RemoveEverything() {
+        RemoveProductService();
+        KillProcessesNamed("sleeper.exe");
+        reports.Clear();
+    }
+
+    // One instance of the sleeper with args, tagged by the application's name.
+    void AddSleeper(const std::string& name, const std::string& args) {
+        AddApplication(name, 1, sleeper, args + " --report " + reports.path() + " --tag " + name);
+    }
+    static void SetApplicationValue(const std::string& name, const char* value, DWORD data) {
+        WriteDword(HKEY_LOCAL_MACHINE, kModules + "\\" + name, value, data);
+    }
+
+    // The runs of an application: the reports of its instances, in no particular order.
+    std::vector<SleeperReport> RunsOf(const std::string& name) {
+        std::vector<SleeperReport> runs;
+        const std::string tag = " --tag " + name;
+        for (const auto& report : reports.Reports())
+            if (report.commandLine.size() > tag.size() &&
+                report.commandLine.compare(report.commandLine.size() - tag.size(), tag.size(), tag) == 0)
+                runs.push_back(report);
+        return runs;
+    }
+    std::size_t Runs(const std::string& name) { return RunsOf(name).size(); }
+
+    // The warnings the service reported about the exits of an application's programs, in order.
+    static std::vector<TracedEvent> ExitsOf(const EventTrace& trace, const std::string& name) {
+        std::vector<TracedEvent> exits;
+        for (const auto& event : trace.Events())
+            if ((event.id == MSG_PROGRAM_RESTARTING || event.id == MSG_PROGRAM_ENDED_STOPPING ||
+                 event.id == MSG_PROGRAM_ENDED_PAUSED || event.id == MSG_PROGRAM_ENDED_NOT_WANTED) &&
+                !event.strings.empty() && event.strings[0] == name)
+                exits.push_back(event);
+        return exits;
+    }
+    // The waits announced by the exits of an application that were followed by a restart.
+    static std::vector<std::string> WaitsOf(const EventTrace& trace, const std::string& name) {
+        std::vector<std::string> waits;
+        for (const auto& event : ExitsOf(trace, name))
+            if (event.id == MSG_PROGRAM_RESTARTING && event.strings.size() == 4) waits.push_back(event.strings[3]);
+        return waits;
+    }
+    static std::vector<TracedEvent> EventsWithId(const EventTrace& trace, DWORD id) {
+        std::vector<TracedEvent> found;
+        for (const auto& event : trace.Events())
+            if (event.id == id) found.push_back(event);
+        return found;
+    }
+
+    const std::string sleeper = BuildPath("sleeper.exe");
+    ReportDirectory reports{"Supervision"};
+};
+
+// Records the states and checkpoints that the service manager shows until the service reaches
+// a final state.
+class StatusRecorder {
+public:
+    explicit StatusRecorder(DWORD finalState)
+        : thread_([this, finalState] {
+              Eventually(
+                  [&] {
+                      SERVICE_STATUS status = Query();
+                      seen_.push_back({status.dwCurrentState, status.dwCheckPoint});
+                      return status.dwCurrentState == finalState;
+                  },
+                  60000);
+          }) {}
+    ~StatusRecorder() { Join(); }
+
+    void Join() {
+        if (thread_.joinable()) thread_.join();
+    }
+    // The distinct checkpoints shown in state, and whether the last state seen was finalState.
+    std::set<DWORD> CheckpointsIn(DWORD state) const {
+        std::set<DWORD> checkpoints;
+        for (const auto& [seenState, checkpoint] : seen_)
+            if (seenState == state) checkpoints.insert(checkpoint);
+        return checkpoints;
+    }
+    DWORD LastState() const { return seen_.empty() ? 0 : seen_.back().first; }
+
+private:
+    static SERVICE_STATUS Query() {
+        SERVICE_STATUS status{};
+        ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+        ServiceHandle service(manager ? OpenServiceA(manager.get(), kService.c_str(), SERVICE_QUERY_STATUS) : nullptr);
+        if (service) QueryServiceStatus(service.get(), &status);
+        return status;
+    }
+
+    std::vector<std::pair<DWORD, DWORD>> seen_;
+    std::thread thread_;
+};
+
+TEST_F(SupervisionTest, RestartOnExitStartsAgainWhatAsksWithGrowingWaitsAndNeverWhilePausedOrStopping) {
+    const std::string marker = reports.path() + "\\once.marker";
+    DeleteFileA(marker.c_str());
+    const struct {
+        const char* name;
+        std::optional<DWORD> restartOnExit;
+        std::string args;
+    } applications[] = {
+        {"NotSet", std::nullopt, "--seconds 1 --exit-code 3"},
+        {"Off", 0, "--seconds 1 --exit-code 3"},
+        {"On", 1, "--seconds 3 --exit-code 3"},
+        // Keeps crashing at once.
+        {"Crasher", 1, "--seconds 0 --exit-code 0xC0000005"},
+        // Ends with code 3 after a second, then runs for ever once restarted.
+        {"Once", 1, "--seconds 1 --exit-code 3 --marker " + marker},
+    };
+    for (const auto& application : applications) {
+        AddSleeper(application.name, application.args);
+        if (application.restartOnExit) SetApplicationValue(application.name, kRestartOnExitValue, *application.restartOnExit);
+    }
+    EventTrace trace;
+    Start();
+
+    // Each exit of the crasher announces twice the wait of the one before, so when the exit
+    // that announces 16 s is reported it has run exactly five times: a handful, not hundreds.
+    ASSERT_TRUE(Eventually([&] { return WaitsOf(trace, "Crasher").size() >= 5; }, 90000));
+    EXPECT_EQ(WaitsOf(trace, "Crasher"), (std::vector<std::string>{"1000", "2000", "4000", "8000", "16000"}));
+    EXPECT_EQ(Runs("Crasher"), 5u);
+    for (const auto& exit : ExitsOf(trace, "Crasher")) {
+        EXPECT_EQ(exit.type, EVENTLOG_WARNING_TYPE);
+        ASSERT_EQ(exit.strings.size(), 4u);
+        EXPECT_EQ(exit.strings[2], "0xC0000005");
+    }
+    // Without RestartOnExit 1 a program that ends stays ended, and its exit is nobody's concern.
+    for (const char* unsupervised : {"NotSet", "Off"}) {
+        SCOPED_TRACE(unsupervised);
+        EXPECT_EQ(Runs(unsupervised), 1u);
+        EXPECT_TRUE(ExitsOf(trace, unsupervised).empty());
+    }
+    // Once ended with code 3, was started again after the default second and runs now.
+    ASSERT_TRUE(Eventually([&] { return Runs("Once") == 2; }));
+    const std::vector<TracedEvent> onceExits = ExitsOf(trace, "Once");
+    ASSERT_EQ(onceExits.size(), 1u);
+    EXPECT_EQ(onceExits[0].id, MSG_PROGRAM_RESTARTING);
+    EXPECT_EQ(onceExits[0].strings, (std::vector<std::string>{"Once", onceExits[0].strings[1], "3", "1000"}));
+    std::set<DWORD> onceRuns;
+    for (const auto& run : RunsOf("Once")) onceRuns.insert(run.pid);
+    EXPECT_EQ(onceRuns.count(std::stoul(onceExits[0].strings[1])), 1u);
+
+    // A pause that keeps the programs while On runs: On ends while the service is paused and is
+    // not started again, and the crasher, waiting for its restart, stays ended.
+    const std::size_t onRuns = Runs("On");
+    ASSERT_TRUE(Eventually([&] { return Runs("On") == onRuns + 1; }, 60000));
+    Control(SERVICE_CONTROL_PAUSE, SERVICE_PAUSED);
+    ASSERT_TRUE(trace.WaitFor(MSG_PROGRAM_ENDED_PAUSED, "On"));
+    EXPECT_EQ(Runs("Crasher"), 5u);
+    const std::vector<TracedEvent> onExits = ExitsOf(trace, "On");
+    ASSERT_EQ(onExits.size(), onRuns + 1);
+    for (std::size_t i = 0; i + 1 < onExits.size(); ++i) {
+        EXPECT_EQ(onExits[i].id, MSG_PROGRAM_RESTARTING) << i;
+        EXPECT_EQ(onExits[i].strings[2], "3");
+    }
+
+    // The continue lets the crasher's restart, due or not, go on; On stays ended.
+    Control(SERVICE_CONTROL_CONTINUE, SERVICE_RUNNING);
+    ASSERT_TRUE(Eventually([&] { return Runs("Crasher") == 6; }, 60000));
+    EXPECT_EQ(Runs("On"), onRuns + 1);
+
+    // The stop ends the restarted program like any other and starts nothing again.
+    const DWORD restartedOnce = [&] {
+        for (const auto& run : RunsOf("Once"))
+            if (IsProcessAlive(run.pid)) return run.pid;
+        return DWORD{0};
+    }();
+    ASSERT_NE(restartedOnce, 0u);
+    Stop();
+    EXPECT_TRUE(Eventually([] { return ProcessIdsNamed("sleeper.exe").empty(); }, 10000));
+    const std::vector<TracedEvent> stopExits = ExitsOf(trace, "Once");
+    ASSERT_EQ(stopExits.size(), 2u);
+    EXPECT_EQ(stopExits[1].id, MSG_PROGRAM_ENDED_STOPPING);
+    EXPECT_EQ(stopExits[1].strings[1], std::to_string(restartedOnce));
+    EXPECT_EQ(Runs("Crasher"), 6u);
+    EXPECT_EQ(Runs("Once"), 2u);
+}
+
+TEST_F(SupervisionTest, GracefulStopTimeoutAsksProgramsToEndAndTerminatesOnlyThoseThatDoNot) {
+    const struct {
+        const char* name;
+        const char* args;
+        const char* ending;  // how it meets the request; null: it ignores it and is terminated
+    } applications[] = {
+        {"Windowed", "--window --ignore-ctrl-c", "close"},
+        {"Console", "--ctrl-c", "ctrl-c"},
+        {"Stubborn", "--window --ignore-close --ignore-ctrl-c", nullptr},
+    };
+    for (const auto& application : applications) AddSleeper(application.name, application.args);
+    SetSetting("TerminateOnPause", 1);
+
+    const struct {
+        const char* what;
+        DWORD timeoutMs;  // 0: GracefulStopTimeout absent
+        DWORD control;
+        DWORD pending;
+        DWORD final;
+    } cases[] = {
+        // First, while the service has never had the setting.
+        {"stop without the setting", 0, SERVICE_CONTROL_STOP, SERVICE_STOP_PENDING, SERVICE_STOPPED},
+        {"stop", 3000, SERVICE_CONTROL_STOP, SERVICE_STOP_PENDING, SERVICE_STOPPED},
+        {"pause", 3000, SERVICE_CONTROL_PAUSE, SERVICE_PAUSE_PENDING, SERVICE_PAUSED},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        reports.Clear();
+        if (c.timeoutMs) SetSetting(kGracefulStopTimeoutValue, c.timeoutMs);
+        Start();
+        ASSERT_TRUE(Eventually([&] { return reports.Reports().size() == 3; }));
+        EventTrace trace;
+
+        StatusRecorder recorder(c.final);
+        ASSERT_TRUE(ControlServiceNamed(kService, c.control));
+        recorder.Join();
+        EXPECT_EQ(recorder.LastState(), c.final);
+        EXPECT_TRUE(Eventually([] { return ProcessIdsNamed("sleeper.exe").empty(); }, 10000));
+
+        const std::map<DWORD, std::string> endings = reports.Endings();
+        const std::vector<TracedEvent> terminated = EventsWithId(trace, MSG_PROGRAMS_TERMINATED);
+        if (c.timeoutMs) {
+            for (const auto& application : applications) {
+                SCOPED_TRACE(application.name);
+                const std::vector<SleeperReport> runs = RunsOf(application.name);
+                ASSERT_EQ(runs.size(), 1u);
+                const auto ending = endings.find(runs[0].pid);
+                if (application.ending) {
+                    ASSERT_NE(ending, endings.end());
+                    EXPECT_EQ(ending->second, application.ending);
+                } else {
+                    EXPECT_EQ(ending, endings.end());
+                }
+            }
+            // The manager saw the wait progress, then the final state.
+            EXPECT_GE(recorder.CheckpointsIn(c.pending).size(), 2u);
+            ASSERT_EQ(terminated.size(), 1u);
+            EXPECT_EQ(terminated[0].type, EVENTLOG_WARNING_TYPE);
+            EXPECT_EQ(terminated[0].strings, (std::vector<std::string>{"1", "3000"}));
+        } else {
+            // As before: terminated at once, nobody asked.
+            EXPECT_TRUE(endings.empty());
+            EXPECT_TRUE(terminated.empty());
+        }
+        if (c.final == SERVICE_PAUSED) Stop();
+        ASSERT_TRUE(Eventually([] { return ProcessIdsNamed("corvane.exe").empty(); }));
+    }
+}
+
+TEST_F(SupervisionTest, TerminateProcessTreeEndsTheProcessesAProgramStartedWithIt) {
+    // The program starts a child, which starts a grandchild; all three report.
+    AddSleeper("Tree", "--children 2");
+    const struct {
+        const char* what;
+        DWORD terminateProcessTree;
+        bool descendantsSurvive;
+    } cases[] = {{"on", 1, false}, {"off", 0, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        reports.Clear();
+        SetSetting(kTerminateProcessTreeValue, c.terminateProcessTree);
+        EventTrace trace;
+        Start();
+        ASSERT_TRUE(Eventually([&] { return reports.Reports().size() == 3; }));
+        const std::vector<SleeperReport> tracked = RunsOf("Tree");
+        ASSERT_EQ(tracked.size(), 1u);
+        Stop();
+
+        EXPECT_TRUE(Eventually([&] { return !IsProcessAlive(tracked[0].pid); }, 10000));
+        std::size_t descendants = 0;
+        for (const auto& report : reports.Reports()) {
+            if (report.pid == tracked[0].pid) continue;
+            ++descendants;
+            if (c.descendantsSurvive)
+                EXPECT_TRUE(IsProcessAlive(report.pid)) << report.commandLine;
+            else
+                EXPECT_TRUE(Eventually([&] { return !IsProcessAlive(report.pid); }, 10000)) << report.commandLine;
+        }
+        EXPECT_EQ(descendants, 2u);
+        // Every program joined the job: nothing to report.
+        EXPECT_TRUE(EventsWithId(trace, MSG_JOB_NOT_JOINED).empty());
+        KillProcessesNamed("sleeper.exe");
+    }
+}
+
+}  // namespace
