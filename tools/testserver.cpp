@@ -1,10 +1,12 @@
-// A recording automation server for the tests: an out-of-process COM server whose object
-// implements IDispatch by hand and appends every call it receives to a log file.
+// A recording automation server for the tests: a COM server whose object implements IDispatch
+// by hand and appends every call it receives to a log file.
 //   testserver LOGFILE -Embedding   started by COM (LocalServer32 = "...\testserver.exe" "LOGFILE")
 //   testserver -touch PATH          writes the file PATH and ends (a program for others to run)
 //   testserver -sleep               holds the event "CorvaneTestSleeper" and sleeps until it is killed
 // A serving test server also ends, revoking its class, when the event "CorvaneTestServerQuit"
 // is set.
+// Built with RECORDER_IN_PROCESS it is recorder.dll, the same class as an in-process server
+// (InprocServer32), whose log file is named by its class key's subkey "LogFile".
 //
 // Log lines:
 //   CREATED
@@ -12,6 +14,8 @@
 //        the arguments in the order of the array IDispatch::Invoke receives (element 0 first);
 //        <vt> in hex with VT_BYREF included, by-reference values shown as their targets
 //   RELEASED sleeper=<0|1>   the object's last reference went; whether a sleeper still runs
+//   FAULTING                 the object's last reference went after "FaultOnRelease": the
+//                            release then writes through a null pointer
 // Every member name is known, with a dispatch id of its own, except "Missing". "Block" does not
 // return until the event "CorvaneTestUnblock" is set (or two minutes pass); then the server
 // ends as if its last object had gone, revoking its class object, since a client that died
@@ -138,6 +142,11 @@ public:
 
     ULONG STDMETHODCALLTYPE Release() override {
         LONG count = DropReference();
+        if (count == 0 && faultOnRelease_) {
+            AppendLog("FAULTING");
+            int* volatile nowhere = nullptr;
+            *nowhere = 1;  // an access violation, as a faulty server raises it
+        }
         if (count == 0) {
             HANDLE sleeper = OpenEventA(SYNCHRONIZE, FALSE, kSleeperEvent);
             AppendLog(std::string("RELEASED sleeper=") + (sleeper ? "1" : "0"));
@@ -182,6 +191,7 @@ public:
         for (UINT i = 0; i < count; ++i) arguments += " | " + DescribeValue(parameters->rgvarg[i]);
         AppendLog("CALL " + Narrow(name.c_str()) + " " + arguments);
 
+        if (name == L"FaultOnRelease") faultOnRelease_ = true;
         if (name == L"Block") {
             HANDLE unblock = CreateEventA(nullptr, TRUE, FALSE, kUnblockEvent);
             WaitForSingleObject(unblock, 120000);
@@ -203,6 +213,7 @@ public:
 private:
     ~Recorder() override = default;
 
+    volatile bool faultOnRelease_ = false;
     std::mutex namesLock_;
     std::vector<std::wstring> names_;
 };
@@ -215,6 +226,8 @@ void ChangeServerLocks(bool lock) {
 }
 
 using RecorderFactory = StaticClassFactory<Recorder, ChangeServerLocks>;
+
+#ifndef RECORDER_IN_PROCESS
 
 int Touch(const char* path) {
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -269,3 +282,36 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: testserver LOGFILE -Embedding | -touch PATH | -sleep\n");
     return 1;
 }
+
+#else  // RECORDER_IN_PROCESS
+
+// The log file named by the class key; read once, when COM first asks for the class.
+void ReadLogPath() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        char key[64] = "CLSID\\";
+        wchar_t guid[64] = L"";
+        StringFromGUID2(kClsidTestServer, guid, 64);
+        WideCharToMultiByte(CP_ACP, 0, guid, -1, key + 6, sizeof key - 6, nullptr, nullptr);
+        char path[MAX_PATH] = "";
+        LONG size = sizeof path;
+        if (RegQueryValueA(HKEY_CLASSES_ROOT, (std::string(key) + "\\LogFile").c_str(), path, &size) == ERROR_SUCCESS)
+            logPath = path;
+    });
+}
+
+}  // namespace
+
+extern "C" __declspec(dllexport) HRESULT WINAPI DllGetClassObject(REFCLSID classId, REFIID iid, void** object) {
+    if (!object) return E_POINTER;
+    *object = nullptr;
+    if (!IsEqualCLSID(classId, kClsidTestServer)) return CLASS_E_CLASSNOTAVAILABLE;
+    ReadLogPath();
+    static RecorderFactory factory;
+    return factory.QueryInterface(iid, object);
+}
+
+// Never unloaded: an object that faulted in its release is never freed.
+extern "C" __declspec(dllexport) HRESULT WINAPI DllCanUnloadNow() { return S_FALSE; }
+
+#endif  // RECORDER_IN_PROCESS

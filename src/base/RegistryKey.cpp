@@ -1,6 +1,6 @@
 #include "base/RegistryKey.h"
 
-#include <cstring>
+#include <algorithm>
 #include <utility>
 
 RegistryKey::RegistryKey(RegistryKey&& other) noexcept : key_(std::exchange(other.key_, nullptr)) {}
@@ -84,38 +84,63 @@ LONG SetDwordValue(HKEY key, const char* name, DWORD value) {
     return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
 }
 
+ValueRead ReadText(HKEY key, const char* name, std::string& text) {
+    text.clear();
+    DWORD type = 0;
+    DWORD size = 0;
+    std::string data;
+    LONG result = RegQueryValueExA(key, name, nullptr, &type, nullptr, &size);
+    // A value that grows between the two calls is asked for again.
+    while (result == ERROR_SUCCESS || result == ERROR_MORE_DATA) {
+        if (type != REG_SZ && type != REG_EXPAND_SZ) return ValueRead::WrongType;
+        data.assign(size, '\0');
+        result = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+        if (result == ERROR_SUCCESS) break;
+    }
+    if (result != ERROR_SUCCESS) return ValueRead::Missing;
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return ValueRead::WrongType;
+    // The stored text ends at its first zero, or with its data when it has none.
+    data.resize(size);
+    data.resize(std::min(data.find('\0'), data.size()));
+    if (data.size() > kMaxValueText) return ValueRead::TooLong;
+    if (type == REG_EXPAND_SZ) {
+        DWORD needed = ExpandEnvironmentStringsA(data.c_str(), nullptr, 0);
+        std::string expanded(needed, '\0');
+        if (needed == 0 || ExpandEnvironmentStringsA(data.c_str(), expanded.data(), needed) == 0)
+            return ValueRead::Missing;
+        expanded.resize(std::min(expanded.find('\0'), expanded.size()));
+        data = std::move(expanded);
+    }
+    text = std::move(data);
+    return ValueRead::Read;
+}
+
+ValueRead ReadDword(HKEY key, const char* name, DWORD& value) {
+    DWORD type = 0;
+    DWORD read = 0;
+    DWORD size = sizeof read;
+    LONG result = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&read), &size);
+    if (result == ERROR_MORE_DATA) return ValueRead::WrongType;  // longer than 4 bytes
+    if (result != ERROR_SUCCESS) return ValueRead::Missing;
+    if (type != REG_DWORD || size != sizeof read) return ValueRead::WrongType;
+    value = read;
+    return ValueRead::Read;
+}
+
 std::string ReadTextValue(const std::string& keyPath, const char* valueName) {
     return ReadTextValue(HKEY_LOCAL_MACHINE, keyPath, valueName, 0);
 }
 
 std::string ReadTextValue(HKEY root, const std::string& keyPath, const char* valueName, REGSAM view) {
     RegistryKey key;
-    if (key.Open(root, keyPath.c_str(), KEY_READ | view) != ERROR_SUCCESS) return {};
-    char buffer[260];
-    DWORD size = sizeof buffer;
-    if (RegQueryValueExA(key.get(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size) !=
-        ERROR_SUCCESS)
-        return {};
-    // Stored text may lack its terminator; 260 bytes without one does not fit 259 characters.
-    std::string text(buffer, size);
-    std::size_t end = text.find('\0');
-    if (end == std::string::npos) {
-        if (size == sizeof buffer) return {};
-        return text;
-    }
-    text.resize(end);
+    std::string text;
+    if (key.Open(root, keyPath.c_str(), KEY_READ | view) == ERROR_SUCCESS)
+        (void)ReadText(key.get(), valueName, text);  // anything not read leaves the text empty
     return text;
 }
 
 void ReadDwordValue(const std::string& keyPath, const char* valueName, DWORD* value) {
     RegistryKey key;
-    if (key.Open(HKEY_LOCAL_MACHINE, keyPath.c_str(), KEY_READ) != ERROR_SUCCESS) return;
-    DWORD read = 0;
-    DWORD size = sizeof read;
-    if (RegQueryValueExA(key.get(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(&read), &size) !=
-        ERROR_SUCCESS)
-        return;
-    // A value shorter than 4 bytes fills only its own bytes, as a read into the caller's
-    // variable would.
-    std::memcpy(value, &read, size);
+    if (key.Open(HKEY_LOCAL_MACHINE, keyPath.c_str(), KEY_READ) == ERROR_SUCCESS)
+        (void)ReadDword(key.get(), valueName, *value);  // anything not read leaves the number as it was
 }

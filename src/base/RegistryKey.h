@@ -1,6 +1,7 @@
 // Owner of at most one open registry key, and the small toolkit built on it.
 #pragma once
 #include <windows.h>
+#include <cstddef>
 #include <string>
 #include <utility>
 #include <vector>
@@ -50,10 +51,26 @@ std::vector<std::string> SubkeyNames(HKEY key);
 [[nodiscard]] LONG SetTextValue(HKEY key, const char* name, const std::string& text);
 [[nodiscard]] LONG SetDwordValue(HKEY key, const char* name, DWORD value);
 
-// Reads a text value of HKLM\keyPath; empty when the key or value cannot be read or the
-// text does not fit 259 characters. The stored type is not checked.
+// Longest text, in characters, that a text value may hold.
+inline constexpr std::size_t kMaxValueText = 259;
+
+// What a reader found. Anything but Read leaves the caller's default in place.
+enum class ValueRead {
+    Read,
+    Missing,    // no such value (or key), or it cannot be read
+    WrongType,  // a number that is not a REG_DWORD of 4 bytes, a text that is not REG_SZ or REG_EXPAND_SZ
+    TooLong,    // a text of more than kMaxValueText characters
+};
+
+// Reads a text from REG_SZ, or from REG_EXPAND_SZ with its environment variables expanded. A
+// text stored without its terminating zero is read whole; one with a zero ends there.
+ValueRead ReadText(HKEY key, const char* name, std::string& text);
+// Reads a number from a REG_DWORD of exactly 4 bytes.
+ValueRead ReadDword(HKEY key, const char* name, DWORD& value);
+
+// The same for a value of HKLM\keyPath (a key that cannot be opened: the value is missing).
+// The text is empty and the number untouched unless the value was read.
 std::string ReadTextValue(const std::string& keyPath, const char* valueName);
 // The same below root, in the registry view that view names (0: the program's own).
 std::string ReadTextValue(HKEY root, const std::string& keyPath, const char* valueName, REGSAM view);
-// Reads at most 4 bytes of HKLM\keyPath\valueName into *value; leaves it untouched on failure.
 void ReadDwordValue(const std::string& keyPath, const char* valueName, DWORD* value);

@@ -11,8 +11,8 @@
 
 // The dual interface of Module: IUnknown, IDispatch, then these thirty-nine operations in
 // this order (the order is the interface's binary layout). The type library declares no
-// members, so they are reachable in-process only. A text get hands out the record's own
-// string, which the caller must not free.
+// members, so they are reachable in-process only. A text get hands out a string that the
+// caller frees.
 struct IModule : public IDispatch {
     virtual HRESULT STDMETHODCALLTYPE get_Instances(LONG* value) = 0;
     virtual HRESULT STDMETHODCALLTYPE put_Instances(LONG value) = 0;

@@ -81,13 +81,9 @@ std::vector<StoredValue> StoredForm(const AppRecord& record) {
     return values;
 }
 
-void WriteValue(HKEY key, const StoredValue& value) {
-    // The results of the individual writes are not examined: once the subkey exists, a value
-    // that cannot be written leaves nothing better to do.
-    if (value.type == REG_SZ)
-        (void)SetTextValue(key, value.name, value.text);
-    else
-        (void)SetDwordValue(key, value.name, value.number);
+LONG WriteValue(HKEY key, const StoredValue& value) {
+    return value.type == REG_SZ ? SetTextValue(key, value.name, value.text)
+                                : SetDwordValue(key, value.name, value.number);
 }
 
 // Looks for the subkey named exactly name (letter case included; a null name matches
@@ -192,7 +188,10 @@ HRESULT AppCatalog::Update() {
                            KEY_ALL_ACCESS) != ERROR_SUCCESS)
         return Fail("Error while working with registry");
 
-    for (const StoredValue& value : values) WriteValue(application.get(), value);
+    // A value that cannot be written fails the update as the key would: still editing, with
+    // the fields kept, so that the caller can try again.
+    for (const StoredValue& value : values)
+        if (WriteValue(application.get(), value) != ERROR_SUCCESS) return Fail("Error while working with registry");
     Reset();
     return S_OK;
 }
@@ -230,8 +229,9 @@ HRESULT AppCatalog::Delete(const wchar_t* name, short* result) {
 
 HRESULT AppCatalog::GetText(const Bstr& field, BSTR* value) {
     if (!value) return E_POINTER;
-    *value = field.get();
-    return S_OK;
+    // A copy: a caller across COM frees what it gets.
+    *value = SysAllocStringLen(field.get(), field.length());
+    return *value || !field.get() ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT AppCatalog::PutText(Bstr& field, const wchar_t* value) {

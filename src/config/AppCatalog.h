@@ -2,6 +2,7 @@
 // buffer) with an edit state, moved to and from the application's subkey of the Modules key.
 #pragma once
 #include "base/Owners.h"
+#include "base/RegistryKey.h"
 #include "config/ServiceKeys.h"
 
 #include <windows.h>
@@ -33,7 +34,7 @@ struct AppRecord {
 };
 
 // Longest text, in ANSI characters, that a stored application may hold.
-inline constexpr std::size_t kMaxStoredText = 259;
+inline constexpr std::size_t kMaxStoredText = kMaxValueText;
 
 // Used by one thread at a time; instances share nothing but the registry.
 class AppCatalog {
@@ -55,16 +56,15 @@ public:
     // Stores the record under the Modules key (overwriting an application of that name) and
     // resets it. Refuses, writing nothing, when not editing, when neither path nor ProgID is
     // set, when a text to store exceeds kMaxStoredText ANSI characters, or when the key
-    // cannot be created.
+    // cannot be created; fails, still editing, when a value cannot be written.
     HRESULT Update();
     HRESULT CancelUpdate();
     // Deletes the application whose subkey name is exactly name, with everything below it;
     // result 1 when deleted, else 0. S_OK (E_POINTER for a null result).
     HRESULT Delete(const wchar_t* name, short* result);
 
-    // The accessors. A text get hands out the record's own string: the caller must not free
-    // it, and it stays valid until the field is next put, reset or loaded. A put copies.
-    // Neither looks at the edit state or at lengths.
+    // The accessors. A text get hands out a copy of the field, which the caller frees; a put
+    // copies. Neither looks at the edit state or at lengths.
     HRESULT get_ProgId(BSTR* value) const;
     HRESULT put_ProgId(const wchar_t* value);
     HRESULT get_ExePath(BSTR* value) const;

@@ -13,12 +13,11 @@ bool IsSettingOn(const ServiceKeys& keys, ServiceSetting setting) {
     RegistryKey parameters;
     if (parameters.Open(HKEY_LOCAL_MACHINE, keys.parameters.c_str(), KEY_READ) != ERROR_SUCCESS)
         return info.onUnlessZero;
-    DWORD value = info.onUnlessZero ? 1 : 0;
-    DWORD size = sizeof value;
-    LONG read = RegQueryValueExA(parameters.get(), info.valueName, nullptr, nullptr,
-                                 reinterpret_cast<BYTE*>(&value), &size);
-    if (info.onUnlessZero) return !(read == ERROR_SUCCESS && value == 0);
-    return read == ERROR_SUCCESS && value == 1;
+    // A value that is not a REG_DWORD of 4 bytes counts as missing.
+    DWORD value = 0;
+    const bool read = ReadDword(parameters.get(), info.valueName, value) == ValueRead::Read;
+    if (info.onUnlessZero) return !(read && value == 0);
+    return read && value == 1;
 }
 
 void PrepareServiceKeys(const ServiceKeys& keys) {

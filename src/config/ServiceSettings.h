@@ -25,8 +25,8 @@ inline constexpr ServiceSettingInfo kServiceSettings[] = {
 
 const ServiceSettingInfo& SettingInfo(ServiceSetting setting);
 
-// Opens the Parameters key, reads the flag into 4 bytes and applies its rule. Nothing is
-// cached: every call reads the registry as it is now.
+// Opens the Parameters key, reads the flag and applies its rule; a value that is not a REG_DWORD
+// of 4 bytes counts as missing. Nothing is cached: every call reads the registry as it is now.
 bool IsSettingOn(const ServiceKeys& keys, ServiceSetting setting);
 
 // Creates the Parameters key with every missing setting at its default (a value that reads

@@ -28,6 +28,44 @@ void WaitUntilServiceGone() {
     for (DWORD waited = 0; waited < kServiceGoneTimeoutMs && IsServiceInstalled(); waited += 100) Sleep(100);
 }
 
+// Reports text to the event log and fails, keeping the thread's last error for the caller.
+bool FailWithEvent(const char* text) {
+    const DWORD error = GetLastError();
+    LogEventText(text);
+    SetLastError(error);
+    return false;
+}
+
+// Keeps the first failure of a sequence of steps.
+void KeepFirstFailure(HRESULT& result, HRESULT step) {
+    if (SUCCEEDED(result) && FAILED(step)) result = step;
+}
+
+// Whether a class of this program is registered (its class key exists).
+bool AreClassesRegistered() {
+    for (const ClassEntry& entry : ProgramClassTable()) {
+        RegistryKey classKey;
+        if (classKey.Open(HKEY_CLASSES_ROOT, ("CLSID\\" + GuidText(*entry.clsid)).c_str(), KEY_READ) == ERROR_SUCCESS)
+            return true;
+    }
+    return false;
+}
+
+// Removes the AppID's values that name the service, so that COM no longer starts it to serve
+// the classes: it serves them with the program itself. A value that is not there is fine.
+HRESULT ForgetServiceInAppId() {
+    RegistryKey appId;
+    LONG error = appId.Open(HKEY_CLASSES_ROOT, (std::string("AppID\\") + kAppIdText).c_str(), KEY_WRITE);
+    if (error == ERROR_FILE_NOT_FOUND) return S_OK;
+    if (error != ERROR_SUCCESS) return HRESULT_FROM_WIN32(error);
+    HRESULT result = S_OK;
+    for (const char* value : {kLocalServiceValue, kServiceParametersValue}) {
+        error = RegDeleteValueA(appId.get(), value);
+        if (error != ERROR_FILE_NOT_FOUND) KeepFirstFailure(result, HRESULT_FROM_WIN32(error));
+    }
+    return result;
+}
+
 }  // namespace
 
 bool IsServiceInstalled() {
@@ -40,12 +78,7 @@ bool IsServiceInstalled() {
 bool CreateHostService() {
     if (IsServiceInstalled()) return true;
     ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (!manager) {
-        DWORD error = GetLastError();
-        LogEventText("Could not open Service Manager.");
-        SetLastError(error);  // the caller reports the reason in its result
-        return false;
-    }
+    if (!manager) return FailWithEvent("Could not open Service Manager.");
     // Quoted: unquoted, a path with a blank lets the service manager start another program.
     const std::string binaryPath = "\"" + ExecutablePath() + "\"";
     const std::string& name = Host().serviceName;
@@ -53,40 +86,27 @@ bool CreateHostService() {
                                          SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS, SERVICE_AUTO_START,
                                          SERVICE_ERROR_NORMAL, binaryPath.c_str(), nullptr, nullptr, "RPCSS\0",
                                          nullptr, nullptr));
-    if (!service) {
-        DWORD error = GetLastError();
-        LogEventText("Could not create Service.");
-        SetLastError(error);  // the caller reports the reason in its result
-        return false;
-    }
+    if (!service) return FailWithEvent("Could not create Service.");
     return true;
 }
 
 bool DeleteHostService() {
     if (!IsServiceInstalled()) return true;
     ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (!manager) {
-        LogEventText("Could not open Service Manager.");
-        return false;
-    }
+    if (!manager) return FailWithEvent("Could not open Service Manager.");
     ServiceHandle service(OpenServiceA(manager.get(), Host().serviceName.c_str(), SERVICE_STOP | DELETE));
-    if (!service) {
-        LogEventText("Could not open Service.");
-        return false;
-    }
+    if (!service) return FailWithEvent("Could not open Service.");
     SERVICE_STATUS status{};
     (void)ControlService(service.get(), SERVICE_CONTROL_STOP, &status);  // a stopped service refuses; fine
-    if (!DeleteService(service.get())) {
-        LogEventText("Error while deleting Service.");
-        return false;
-    }
+    if (!DeleteService(service.get())) return FailWithEvent("Error while deleting Service.");
     return true;
 }
 
 void ResetLocalServerKeys() {
     RegistryKey classes;
     if (classes.Open(HKEY_CLASSES_ROOT, "CLSID", KEY_ALL_ACCESS) != ERROR_SUCCESS) return;
-    const std::string path = ExecutablePath();
+    // Quoted: unquoted, a path with a blank lets COM start another program in its place.
+    const std::string path = "\"" + ExecutablePath() + "\"";
     for (const ClassEntry& entry : ProgramClassTable()) {
         RegistryKey classKey;
         if (classKey.Open(classes.get(), GuidText(*entry.clsid).c_str(), KEY_ALL_ACCESS) != ERROR_SUCCESS)
@@ -106,10 +126,11 @@ HRESULT RegisterClasses() {
 }
 
 HRESULT UnregisterClasses() {
+    HRESULT result = S_OK;
     for (const ClassEntry& entry : ProgramClassTable())
-        (void)RunRegistrationScript(Host().instance, entry.registrationScript, false);
-    (void)UnregisterTypeLibrary();
-    return S_OK;
+        KeepFirstFailure(result, RunRegistrationScript(Host().instance, entry.registrationScript, false));
+    KeepFirstFailure(result, UnregisterTypeLibrary());
+    return result;
 }
 
 HRESULT LoadOwnTypeLibrary(ITypeLib** library, std::wstring* path) {
@@ -298,6 +319,12 @@ HRESULT RegisterHost(bool classes, bool service) {
         }
     }
     if (classes) {
+        if (!service) {
+            // The COM half alone: the program serves its classes only where the AppID key
+            // exists, and the service deleted above must no longer be named there.
+            KeepFirstFailure(result, RunRegistrationScript(Host().instance, IDR_APPID_SCRIPT, true));
+            KeepFirstFailure(result, ForgetServiceInAppId());
+        }
         RemoveOtherBuildClasses();
         ResetLocalServerKeys();
         HRESULT registered = RegisterClasses();
@@ -309,13 +336,21 @@ HRESULT RegisterHost(bool classes, bool service) {
 HRESULT UnregisterHost(bool classes, bool service) {
     ComInitialization com(COINIT_APARTMENTTHREADED);
     if (FAILED(com.result())) return com.result();
+    HRESULT result = S_OK;
+    // The AppID key serves both halves: it goes with the last of them, else only its naming of
+    // the service goes with the service.
     if (service) {
-        (void)RunRegistrationScript(Host().instance, IDR_APPID_SCRIPT, false);
-        (void)DeleteHostService();
+        if (classes || !AreClassesRegistered())
+            KeepFirstFailure(result, RunRegistrationScript(Host().instance, IDR_APPID_SCRIPT, false));
+        else
+            KeepFirstFailure(result, ForgetServiceInAppId());
+        if (!DeleteHostService()) KeepFirstFailure(result, LastErrorResult());
     }
     if (classes) {
         RemoveOtherBuildClasses();
-        (void)UnregisterClasses();
+        KeepFirstFailure(result, UnregisterClasses());
+        if (!service && !IsServiceInstalled())
+            KeepFirstFailure(result, RunRegistrationScript(Host().instance, IDR_APPID_SCRIPT, false));
     }
-    return S_OK;
+    return result;
 }

@@ -14,9 +14,11 @@ inline constexpr char kServiceParametersValue[] = "ServiceParameters";
 void PrepareRegistry();
 
 // Installs: any installed service is stopped and deleted first; then, by the two switches,
-// the AppID registration and the service, and the classes with the type library.
+// the AppID registration and the service, and the classes with the type library. The AppID key
+// is written for either half; it names the service only when the service is installed.
 [[nodiscard]] HRESULT RegisterHost(bool classes, bool service);
-// Removes by the two switches; returns 0 or the failure of CoInitialize.
+// Removes by the two switches and returns the first failure. The AppID key goes with the last
+// half installed; removing the service alone removes only the AppID's naming of the service.
 [[nodiscard]] HRESULT UnregisterHost(bool classes, bool service);
 
 
@@ -24,11 +26,14 @@ bool IsServiceInstalled();
 // Creates the service (own process, interactive, auto start, depends on RPCSS); an existing
 // service is left unchanged.
 [[nodiscard]] bool CreateHostService();
-// Stops and deletes an installed service; true when none is installed afterwards.
+// Stops and deletes an installed service; true when none is installed afterwards. On failure
+// the reason is in the event log and the thread's last error.
 [[nodiscard]] bool DeleteHostService();
 // Points the LocalServer32 of class keys that already exist at this executable.
 void ResetLocalServerKeys();
 [[nodiscard]] HRESULT RegisterClasses();
+// Removes the classes and the type library; the first failure (a library that is not
+// registered is none).
 [[nodiscard]] HRESULT UnregisterClasses();
 // The type library stored in this executable (or in a .tlb beside it) and the path it came from.
 [[nodiscard]] HRESULT LoadOwnTypeLibrary(ITypeLib** library, std::wstring* path);

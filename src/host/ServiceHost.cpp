@@ -53,9 +53,13 @@ void ServiceHost::InitHost(HINSTANCE module, UINT serviceNameId, UserInterface* 
     // run but shows the same dialogs.
     helpFileName = "Kestrun.hlp";
     comServer.keys = keys;
+    lastReleaseUnanswered = false;
     comServer.lifetime.SetLastReleaseAction([this] {
         // A service lives on without objects; a plain COM server ends with its last one.
-        if (!isService) PostThreadMessageA(messageThreadId, WM_QUIT, 0, 0);
+        if (isService)
+            lastReleaseUnanswered = true;
+        else
+            PostThreadMessageA(messageThreadId, WM_QUIT, 0, 0);
     });
 
     status = {};
@@ -103,6 +107,9 @@ void ServiceHost::StartHost() {
     if (isService) {
         if (!StartServiceCtrlDispatcherA(table)) isService = false;
         if (isService) return;  // the dispatcher returned: the service has stopped
+        // From here on every last release posts the quit. One that came while the dispatcher
+        // was tried posted none: with no lock left, the server has nothing more to serve.
+        if (lastReleaseUnanswered && comServer.lifetime.Count() == 0) return;
     }
     if (startedByCom) RunMessageLoop();
 }

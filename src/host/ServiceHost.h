@@ -45,6 +45,9 @@ public:
     std::atomic<bool> startedByCom{false};
     std::atomic<bool> logoffSeen{false};
     std::atomic<bool> wasPaused{false};
+    // The last server lock went while the process still tried to become the service, so no
+    // quit was posted: a plain COM server that finds no lock afterwards ends at once.
+    std::atomic<bool> lastReleaseUnanswered{false};
     // Counts the reactions, so that the end of a graceful pause knows whether another control
     // has come since.
     std::atomic<unsigned> controlCount{0};

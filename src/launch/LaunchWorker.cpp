@@ -1,6 +1,7 @@
 #include "launch/LaunchWorker.h"
 
 #include "base/Conversions.h"
+#include "base/EventLog.h"
 #include "base/Owners.h"
 #include "base/RegistryKey.h"
 #include "config/AppCatalog.h"
@@ -14,14 +15,61 @@
 
 using Microsoft::WRL::ComPtr;
 
-ApplicationValues ReadApplicationValues(const std::string& keyPath) {
+namespace {
+
+// The values of an ActiveX application that its method call uses (the catalogue loads them).
+constexpr const char* kMethodValues[] = {
+    "MethodName", "ParamOne", "ParamOneType", "ParamTwo", "ParamTwoType",
+    "ParamThree", "ParamThreeType", "ParamFour", "ParamFourType"};
+
+// Reads the values of one application's open subkey. A value of the wrong type or size counts
+// as missing; when asked to, the reader reports it, naming the application and the value.
+class ValueReader {
+public:
+    ValueReader(HKEY key, const std::string& application, bool report)
+        : key_(key), application_(application), report_(report) {}
+
+    void Number(const char* name, DWORD& value) const {
+        Check(name, ReadDword(key_, name, value), "a REG_DWORD of 4 bytes");
+    }
+    void Text(const char* name, std::string& value) const {
+        Check(name, ReadText(key_, name, value), "a REG_SZ or REG_EXPAND_SZ text");
+    }
+
+private:
+    void Check(const char* name, ValueRead found, const char* expected) const {
+        if (!report_ || (found != ValueRead::WrongType && found != ValueRead::TooLong)) return;
+        const std::string what = found == ValueRead::TooLong
+                                     ? "is longer than " + std::to_string(kMaxValueText) + " characters"
+                                     : std::string("is not ") + expected;
+        LogEventText("Application \"" + application_ + "\": value \"" + name + "\" " + what +
+                     "; it counts as missing.");
+    }
+
+    HKEY key_;
+    const std::string& application_;
+    bool report_;
+};
+
+}  // namespace
+
+ApplicationValues ReadApplicationValues(const ServiceKeys& keys, const std::string& name, bool reportFaults) {
     ApplicationValues values;
-    ReadDwordValue(keyPath, "Instances", &values.instances);
-    ReadDwordValue(keyPath, "Attrib", &values.attrib);
-    values.exePath = ReadTextValue(keyPath, "ExePath");
-    values.cmdLineArgs = ReadTextValue(keyPath, "CmdLineArgs");
-    values.startDir = ReadTextValue(keyPath, "StartDir");
-    values.progId = ReadTextValue(keyPath, "ProgId");
+    RegistryKey key;
+    // A subkey that cannot be opened reads as an application without values.
+    if (key.Open(HKEY_LOCAL_MACHINE, keys.Application(name).c_str(), KEY_READ) != ERROR_SUCCESS) return values;
+    const ValueReader read(key.get(), name, reportFaults);
+    read.Number("Instances", values.instances);
+    read.Number("Attrib", values.attrib);
+    read.Text("ExePath", values.exePath);
+    read.Text("CmdLineArgs", values.cmdLineArgs);
+    read.Text("StartDir", values.startDir);
+    read.Text("ProgId", values.progId);
+    // The catalogue loads the method's values for the call; they are checked here, once.
+    if (reportFaults && !values.progId.empty()) {
+        std::string unused;
+        for (const char* value : kMethodValues) read.Text(value, unused);
+    }
     return values;
 }
 
@@ -98,7 +146,7 @@ DWORD LaunchAllApplications(const ServiceKeys& keys, LaunchTracker& tracker, Lau
         std::string name;
         // A subkey deleted since the count was taken ends the pass here.
         if (!GetApplicationName(modules.get(), index, name)) return 1;
-        const ApplicationValues values = ReadApplicationValues(keys.Application(name));
+        const ApplicationValues values = ReadApplicationValues(keys, name, true);
         if (values.instances == 0) continue;
 
         // An ActiveX server whatever ExePath holds: its ExePath is never started.

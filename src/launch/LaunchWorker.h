@@ -19,7 +19,11 @@ struct ApplicationValues {
     std::string startDir;
     std::string progId;
 };
-ApplicationValues ReadApplicationValues(const std::string& keyPath);
+// Reads the values of application name's subkey (a subkey that cannot be opened: none). A number
+// is taken only from a REG_DWORD of 4 bytes and a text only from REG_SZ or REG_EXPAND_SZ of at
+// most 259 characters; anything else counts as missing. With reportFaults (the launch pass, once
+// per pass), each such value, the method values of an ActiveX application included, is reported.
+ApplicationValues ReadApplicationValues(const ServiceKeys& keys, const std::string& name, bool reportFaults = false);
 
 // The work of the launch worker thread (and of the relaunch on continue): nothing when the
 // EnableLaunch setting is off, else the pass. ticket is the pass's ticket

@@ -57,11 +57,16 @@ HRESULT StartApplication(BSTR strPath, const VARIANT* strCmdLineArgs, const VARI
     return S_OK;
 }
 
+std::string ProgramCommandLine(const std::string& path, const std::string& arguments) {
+    // A path with a blank or a tab is quoted, so that the program's first argument is the
+    // whole path; one that is quoted already is left as it is.
+    const bool quote = path.find_first_of(" \t") != std::string::npos && path.front() != '"';
+    return (quote ? "\"" + path + "\"" : path) + " " + arguments;
+}
+
 HRESULT StartProgram(const std::string& path, const std::string& arguments, LONG show,
                      const std::string& startDirectory, StartedProgram& started, HANDLE job) {
-    // The path is the application name; the command line repeats it unquoted, then one space
-    // (always, even without arguments), then the arguments.
-    std::string commandLine = path + " " + arguments;
+    std::string commandLine = ProgramCommandLine(path, arguments);
     auto fail = [&] {
         // The system's text first, while the last error is still that of the failed call.
         const std::string detail = GetSystemErrorText("");

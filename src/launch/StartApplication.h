@@ -23,7 +23,11 @@ struct StartedProgram {
     DWORD jobError = 0;
 };
 
-// Starts path with the command line "path arguments" in a new console, shown by show (0
+// The command line of a program: its path (in double quotes when it holds a blank or a tab and
+// is not quoted yet), one space (always, even without arguments), then the arguments.
+std::string ProgramCommandLine(const std::string& path, const std::string& arguments);
+
+// Starts path with its command line (ProgramCommandLine) in a new console, shown by show (0
 // hidden), in startDirectory (empty: the caller's). With a job, the program is created
 // suspended, put into the job and then resumed, so that every process it starts belongs to the
 // job too. On failure the message is reported to the event log and the thread's error info
@@ -32,7 +36,7 @@ struct StartedProgram {
                                    const std::string& startDirectory, StartedProgram& started,
                                    HANDLE job = nullptr);
 
-// Starts strPath with the command line "path args" in a new console. The optional arguments
+// Starts strPath with its command line (ProgramCommandLine) in a new console. The optional arguments
 // may be omitted (a null pointer, or VT_ERROR holding DISP_E_PARAMNOTFOUND): no arguments,
 // SW_SHOWNORMAL, the caller's current directory. The show value is a VT_I4 of 0 or above (0
 // starts the program hidden). Returns S_OK with the new process's id (its handles are

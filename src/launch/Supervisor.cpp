@@ -220,7 +220,7 @@ Supervisor::Restart Supervisor::ScheduleRestart(Line& line, ULONGLONG ranMs, uns
 
 bool Supervisor::AsksForRestart(const std::string& application) {
     if (!IsRestartOnExit(keys_, application)) return false;
-    const ApplicationValues values = ReadApplicationValues(keys_.Application(application));
+    const ApplicationValues values = ReadApplicationValues(keys_, application);
     return values.progId.empty() && values.instances > 0;
 }
 
@@ -244,7 +244,7 @@ std::optional<LaunchTracker::PendingLaunch> Supervisor::AwaitRestart(const Resta
 
 Supervisor::Outcome Supervisor::StartAgain(Line& line, LaunchTracker::PendingLaunch& launch) {
     // Read again now: the configuration may have changed while the program ran.
-    const ApplicationValues values = ReadApplicationValues(keys_.Application(line.application));
+    const ApplicationValues values = ReadApplicationValues(keys_, line.application);
     const LONG show = static_cast<LONG>(values.attrib);
     if (!values.progId.empty() || values.instances == 0 || show < 0) return Outcome::Abandoned;
 

@@ -1,5 +1,7 @@
 #include "launch/Tracking.h"
 
+#include "base/FaultGuard.h"
+
 #include <chrono>
 #include <utility>
 
@@ -14,11 +16,16 @@ void EndProcess(UniqueHandle& process) {
 }  // namespace
 
 void LaunchTracker::ServerReferenceTraits::Close(IDispatch* server) {
-    // A server that throws while it is released must not keep the others alive.
-    try {
-        server->Release();
-    } catch (...) {
-    }
+    // A server that throws or faults while it is released must keep neither the other servers
+    // from their release nor the programs from their end.
+    (void)CallSurvivingFaults(
+        [](void* reference) {
+            try {
+                static_cast<IDispatch*>(reference)->Release();
+            } catch (...) {
+            }
+        },
+        server);
 }
 
 LaunchTracker::PendingLaunch::PendingLaunch(PendingLaunch&& other) noexcept

@@ -9,7 +9,7 @@
 //       {
 //           ForceRemove {guid} = s 'Launch Class'
 //           {
-//               LocalServer32 = s '%Module%'
+//               LocalServer32 = s '"%Module%"'
 //               val AppID = s '{guid}'
 //           }
 //       }

@@ -120,37 +120,67 @@ TEST_F(ActiveXServiceTest, StopReleasesEveryServerBeforeTerminatingPrograms) {
     EXPECT_TRUE(Eventually([] { return ProcessIdsNamed("testserver.exe").empty(); }));
 }
 
-// A continue's relaunch runs on a worker of its own: a method call that hangs there holds up
-// neither the continue nor a later stop, and the stop still ends every program it tracks.
-TEST_F(ActiveXServiceTest, AStopDuringAHungMethodCallOfTheRelaunchIsAnsweredAndEndsThePrograms) {
-    TestServerRegistration recorder("activex-service-block.log");
-    SetSetting("RelaunchOnContinue", 1);
+// A method call that never returns holds up no control: whether the start's pass or a
+// continue's relaunch hangs in it, a stop is answered, STOPPED follows within the two seconds
+// that a service manager client waits, and every program the service tracks is ended. The
+// server runs inside the service, so the end of the service's process takes the call along.
+TEST_F(ActiveXServiceTest, AStopDuringAHungMethodCallReportsStoppedWithinTwoSecondsAndEndsThePrograms) {
+    for (const bool inRelaunch : {false, true}) {
+        SCOPED_TRACE(inRelaunch ? "a continue's relaunch hangs" : "the start's pass hangs");
+        RemoveEverything();
+        KillProcessesNamed("sleeper.exe");
+        CreateProductService();
+        TestServerRegistration recorder("activex-service-block.log", TestServerRegistration::Server::InProcess);
+        SetSetting("RelaunchOnContinue", 1);
+        SetSetting("TerminateOnStop", 1);
+        AddApplication("A sleeper", 1, BuildPath("sleeper.exe"), "hung-call");
+        if (!inRelaunch) AddServer("B blocking", kTestServerProgId, "Block");
+        Start();
+        ASSERT_TRUE(Eventually([] { return ProcessIdsNamed("sleeper.exe").size() == 1; }));
+        if (inRelaunch) {
+            AddServer("B blocking", kTestServerProgId, "Block");
+            Control(SERVICE_CONTROL_PAUSE, SERVICE_PAUSED);
+            // Answered while the relaunch pass is still inside the method call.
+            Control(SERVICE_CONTROL_CONTINUE, SERVICE_RUNNING);
+            ASSERT_TRUE(Eventually([] { return ProcessIdsNamed("sleeper.exe").size() == 2; }));
+        }
+        ASSERT_TRUE(Eventually([&] { return recorder.LogLines().size() >= 2; }));
+        ASSERT_EQ(recorder.LogLines(1), std::vector<std::string>{"CALL Block flags=1 args=0 named="});
+
+        ASSERT_TRUE(ControlServiceNamed(kService, SERVICE_CONTROL_STOP));
+        EXPECT_TRUE(WaitForServiceState(kService, SERVICE_STOPPED, 2000));
+        EXPECT_TRUE(Eventually([] { return ProcessIdsNamed("corvane.exe").empty(); }));
+        EXPECT_TRUE(Eventually([] { return ProcessIdsNamed("sleeper.exe").empty(); }));
+        // The call was still hanging when the service ended.
+        EXPECT_EQ(recorder.LogLines(1), std::vector<std::string>{"CALL Block flags=1 args=0 named="});
+    }
+}
+
+// An in-process server that faults in its last Release during the stop sweep: the sweep goes on
+// with the next server, the program is ended by the settings, and the service itself reports
+// STOPPED (a crashed process reports nothing).
+TEST_F(ActiveXServiceTest, AServerThatFaultsInItsLastReleaseDoesNotOrphanThePrograms) {
+    ASSERT_TRUE(EventTrace::Available()) << "run under scripts/test: the event trace is missing";
+    TestServerRegistration recorder("activex-service-fault.log", TestServerRegistration::Server::InProcess);
     SetSetting("TerminateOnStop", 1);
-    AddApplication("A sleeper", 1, BuildPath("sleeper.exe"), "hung-relaunch");
+    AddServer("A faulting", kTestServerProgId, "FaultOnRelease");
+    AddServer("B sound", kTestServerProgId, "Ping");
+    AddApplication("C sleeper", 1, BuildPath("testserver.exe"), "-sleep");
+    EventTrace trace;
+
     Start();
-    ASSERT_TRUE(Eventually([] { return ProcessIdsNamed("sleeper.exe").size() == 1; }));
+    ASSERT_TRUE(Eventually(SleeperRuns));
+    ASSERT_TRUE(Eventually([&] { return recorder.LogLines().size() >= 4; }));
+    ASSERT_EQ(recorder.LogLines(), (std::vector<std::string>{"CREATED", "CALL FaultOnRelease flags=1 args=0 named=",
+                                                             "CREATED", "CALL Ping flags=1 args=0 named="}));
 
-    AddServer("B blocking", kTestServerProgId, "Block");
-    Control(SERVICE_CONTROL_PAUSE, SERVICE_PAUSED);
-    // Answered while the relaunch pass is still inside the method call.
-    Control(SERVICE_CONTROL_CONTINUE, SERVICE_RUNNING);
-    ASSERT_TRUE(Eventually([&] { return recorder.LogLines().size() >= 2; }));
-    EXPECT_EQ(recorder.LogLines(1), std::vector<std::string>{"CALL Block flags=1 args=0 named="});
-    EXPECT_EQ(ProcessIdsNamed("sleeper.exe").size(), 2u);
-
-    // The service manager gets its answer and sees STOPPED within its own wait (Stop checks
-    // both, and that the service's process is gone).
-    Stop();
-    EXPECT_TRUE(Eventually([] { return ProcessIdsNamed("sleeper.exe").empty(); }));
-    EXPECT_EQ(recorder.LogLines(1), std::vector<std::string>{"CALL Block flags=1 args=0 named="});
-
-    HANDLE unblock = CreateEventA(nullptr, TRUE, FALSE, "CorvaneTestUnblock");
-    SetEvent(unblock);
-    EXPECT_TRUE(Eventually([&] { return recorder.LogLines().size() >= 3; }));
-    CloseHandle(unblock);
-    // The server ends by itself and revokes its class object: a server killed instead would
-    // leave its registration behind for the next test that creates one.
-    EXPECT_TRUE(Eventually([] { return ProcessIdsNamed("testserver.exe").empty(); }));
+    ASSERT_TRUE(ControlServiceNamed(kService, SERVICE_CONTROL_STOP));
+    EXPECT_TRUE(WaitForServiceState(kService, SERVICE_STOPPED));
+    EXPECT_TRUE(trace.WaitFor(0x4FFF0002)) << "the service did not report its stop";
+    EXPECT_TRUE(Eventually([] { return !SleeperRuns(); }));
+    EXPECT_TRUE(Eventually([] { return ProcessIdsNamed("corvane.exe").empty(); }));
+    // The second server was released after the first one faulted, while the program still ran.
+    EXPECT_EQ(recorder.LogLines(4), (std::vector<std::string>{"FAULTING", "RELEASED sleeper=1"}));
 }
 
 }  // namespace

@@ -132,6 +132,13 @@ protected:
         EXPECT_TRUE(config.account.empty() || lstrcmpiA(config.account.c_str(), "LocalSystem") == 0)
             << config.account;
     }
+    // The AppID key that the COM half needs (the entry point runs only where it exists), naming
+    // no service.
+    static void ExpectAppIdWithoutService() {
+        EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kAppIdKey, nullptr), "Kestrun");
+        EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kAppIdExeKey, "AppID"), kAppIdText);
+        EXPECT_FALSE(ValueExists(HKEY_CLASSES_ROOT, kAppIdKey, "LocalService"));
+    }
     static void ExpectAppIdRegistered() {
         EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kAppIdKey, nullptr), "Kestrun");
         // The service's own name: COM starts that service to serve the classes.
@@ -163,7 +170,9 @@ protected:
             EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, key + "\\ProgID", nullptr), progId + ".1");
             EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, key + "\\VersionIndependentProgID", nullptr), progId);
             EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, key, "AppID"), kAppIdText);
-            EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, key + "\\LocalServer32", nullptr), shortPath);
+            // Quoted: unquoted, a long path with a blank lets COM start another program.
+            EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, key + "\\LocalServer32", nullptr),
+                      std::string("\"") + shortPath + "\"");
         }
     }
     static bool TypeLibraryRegistered() { return KeyExists(HKEY_CLASSES_ROOT, kTypeLibKey + "\\1.0"); }
@@ -240,22 +249,55 @@ TEST_F(Installation, ServiceHalfOnly) {
 
 TEST_F(Installation, ComServerHalfOnly) {
     ASSERT_EQ(Run("-InstallService"), 0u);
-    // The COM half removes an installed service first and leaves the AppID alone.
+    // The COM half removes an installed service first, and with it the AppID's reference to it:
+    // COM would otherwise try to start the deleted service.
     ASSERT_EQ(Run("-InstallCOMServer"), 0u);
     EXPECT_TRUE(Eventually([] { return !QueryConfig(kService).exists; }));
     EXPECT_TRUE(TypeLibraryRegistered());
     ExpectClassesRegistered(true);
-    ExpectAppIdRegistered();
+    ExpectAppIdWithoutService();
 
+    // The last half goes with the AppID key.
     ASSERT_EQ(Run("-RemoveCOMServer"), 0u);
     EXPECT_FALSE(TypeLibraryRegistered());
     ExpectClassesRegistered(false);
-    ExpectAppIdRegistered();
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kAppIdKey));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kAppIdExeKey));
+}
+
+// Without the service, COM starts corvane.exe by the classes' LocalServer32; the process serves
+// them and ends with its last object. Installed alone, or left alone by the removal of the
+// service half.
+TEST_F(Installation, TheComServerAloneServesItsClasses) {
+    const struct {
+        const char* what;
+        std::vector<const char*> options;
+    } cases[] = {{"installed alone", {"-InstallCOMServer"}}, {"service half removed", {"-Install", "-RemoveService"}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const char* option : c.options) ASSERT_EQ(Run(option), 0u) << option;
+        EXPECT_TRUE(Eventually([] { return !QueryConfig(kService).exists; }));
+        ExpectAppIdWithoutService();
+        ExpectClassesRegistered(true);
+
+        CLSID clsid{};
+        ASSERT_EQ(CLSIDFromProgID(L"Launcher.Module", &clsid), S_OK);
+        IUnknown* object = nullptr;
+        ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown,
+                                   reinterpret_cast<void**>(&object)),
+                  S_OK);
+        std::vector<DWORD> servers = ProcessIdsNamed("corvane.exe");
+        ASSERT_EQ(servers.size(), 1u);
+        UniqueHandle server(OpenProcess(SYNCHRONIZE, FALSE, servers[0]));
+        object->Release();
+        EXPECT_EQ(WaitForSingleObject(server.get(), 20000), WAIT_OBJECT_0) << "the server outlived its last object";
+        RemoveEverything();
+    }
 }
 
 TEST_F(Installation, ComServerThenServiceKeepsTheClassHalf) {
     ASSERT_EQ(Run("-InstallCOMServer"), 0u);
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kAppIdKey));
+    ExpectAppIdWithoutService();
     ASSERT_EQ(Run("-InstallService"), 0u);
     EXPECT_TRUE(TypeLibraryRegistered());
     ExpectClassesRegistered(true);
@@ -340,6 +382,8 @@ TEST_F(Installation, AServiceThatCannotGoMakesInstallFail) {
     // The old service could not go within the bounded wait: no new one was created, and the
     // exit code says so instead of reporting success.
     EXPECT_EQ(code, static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_SERVICE_MARKED_FOR_DELETE)));
+    // A removal that cannot delete the service says so too.
+    EXPECT_EQ(Run("-Remove"), static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_SERVICE_MARKED_FOR_DELETE)));
     held.reset();
     // Once the last handle goes, the marked service is deleted.
     EXPECT_TRUE(Eventually([] { return !QueryConfig(kService).exists; }));

@@ -12,12 +12,19 @@ const std::string kInproc32ClassKey = std::string("CLSID\\") + kClsidInproc32Tes
 
 }  // namespace
 
-TestServerRegistration::TestServerRegistration(const std::string& logName) : logPath_(BuildPath(logName)) {
+TestServerRegistration::TestServerRegistration(const std::string& logName, Server server)
+    : logPath_(BuildPath(logName)) {
     DeleteFileA(logPath_.c_str());
     WriteString(HKEY_CLASSES_ROOT, kTestServerProgId, nullptr, "Corvane test recorder");
     WriteString(HKEY_CLASSES_ROOT, std::string(kTestServerProgId) + "\\CLSID", nullptr, kClsidTestServerText);
     WriteString(HKEY_CLASSES_ROOT, kClassKey, nullptr, "Corvane test recorder");
     WriteString(HKEY_CLASSES_ROOT, kClassKey + "\\ProgID", nullptr, kTestServerProgId);
+    if (server == Server::InProcess) {
+        WriteString(HKEY_CLASSES_ROOT, kClassKey + "\\InprocServer32", nullptr, BuildPath("recorder.dll"));
+        WriteString(HKEY_CLASSES_ROOT, kClassKey + "\\InprocServer32", "ThreadingModel", "Both");
+        WriteString(HKEY_CLASSES_ROOT, kClassKey + "\\LogFile", nullptr, logPath_);
+        return;
+    }
     WriteString(HKEY_CLASSES_ROOT, kClassKey + "\\LocalServer32", nullptr,
                 std::string("\"").append(BuildPath("testserver.exe")).append("\" \"").append(logPath_).append("\""));
 }

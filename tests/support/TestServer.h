@@ -11,9 +11,12 @@ inline constexpr wchar_t kTestServerProgIdWide[] = L"CorvaneTests.Recorder";
 
 class TestServerRegistration {
 public:
-    // Registers the class with LocalServer32 = testserver.exe and a log file of this name in
-    // the build folder (emptied first).
-    explicit TestServerRegistration(const std::string& logName);
+    enum class Server { OutOfProcess, InProcess };
+
+    // Registers the class with a log file of this name in the build folder (emptied first):
+    // out of process with LocalServer32 = testserver.exe, in process with InprocServer32 =
+    // recorder.dll, so that its objects live inside their client.
+    explicit TestServerRegistration(const std::string& logName, Server server = Server::OutOfProcess);
     // Removes the class keys, ends any test server still running and deletes the log.
     ~TestServerRegistration();
     TestServerRegistration(const TestServerRegistration&) = delete;

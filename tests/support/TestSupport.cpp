@@ -93,6 +93,13 @@ void WriteDword(HKEY root, const std::string& path, const char* name, DWORD valu
     RegSetValueExA(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
 }
 
+void WriteRawValue(HKEY root, const std::string& path, const char* name, DWORD type, const std::string& bytes) {
+    RegistryKey key;
+    if (key.Create(root, path.c_str(), KEY_ALL_ACCESS) != ERROR_SUCCESS) return;
+    RegSetValueExA(key.get(), name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                   static_cast<DWORD>(bytes.size()));
+}
+
 void DeleteKeyTree(HKEY root, const std::string& path, REGSAM view) {
     std::size_t slash = path.rfind('\\');
     std::string parentPath = slash == std::string::npos ? std::string() : path.substr(0, slash);

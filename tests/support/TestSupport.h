@@ -34,6 +34,8 @@ std::string ReadString(HKEY root, const std::string& path, const char* name, DWO
 DWORD ReadDword(HKEY root, const std::string& path, const char* name, DWORD fallback = 0xFFFFFFFFu);
 void WriteString(HKEY root, const std::string& path, const char* name, const std::string& value, REGSAM view = 0);
 void WriteDword(HKEY root, const std::string& path, const char* name, DWORD value);
+// Writes bytes exactly as given, whatever type says (no terminating zero is added).
+void WriteRawValue(HKEY root, const std::string& path, const char* name, DWORD type, const std::string& bytes);
 void DeleteKeyTree(HKEY root, const std::string& path, REGSAM view = 0);
 
 // A key below HKCU\Software\CorvaneTests\<name> that is empty at the start of the test and

@@ -94,11 +94,11 @@ TEST_F(AppCatalogTest, AStandardApplicationStoresSevenValuesAndTheRecordIsReset)
     EXPECT_EQ(StoredNumber("Editor", "Attrib"), 3u);
     EXPECT_EQ(StoredNumber("Editor", "Instances"), 2u);
 
-    BSTR value = nullptr;
-    ASSERT_EQ(catalog.get_DispName(&value), S_OK);
-    EXPECT_EQ(Text(value), "");
-    ASSERT_EQ(catalog.get_MethodName(&value), S_OK);
-    EXPECT_EQ(Text(value), "");
+    Bstr value;
+    ASSERT_EQ(catalog.get_DispName(value.out()), S_OK);
+    EXPECT_EQ(Text(value.get()), "");
+    ASSERT_EQ(catalog.get_MethodName(value.out()), S_OK);
+    EXPECT_EQ(Text(value.get()), "");
     EXPECT_EQ(catalog.Record().instances, 0);
     EXPECT_EQ(catalog.Record().editMode, 0);
 
@@ -177,9 +177,9 @@ TEST_F(AppCatalogTest, EditStatesFollowTheirTable) {
     EXPECT_EQ(catalog.AddNew(), E_FAIL);
     EXPECT_EQ(TakeError(), "AddNew must be followed by Update or CancelUpdate before calling AddNew again");
     EXPECT_EQ(catalog.CancelUpdate(), S_OK);
-    BSTR value = nullptr;
-    ASSERT_EQ(catalog.get_ExePath(&value), S_OK);
-    EXPECT_EQ(Text(value), "");  // reset
+    Bstr value;
+    ASSERT_EQ(catalog.get_ExePath(value.out()), S_OK);
+    EXPECT_EQ(Text(value.get()), "");  // reset
     EXPECT_EQ(catalog.CancelUpdate(), S_OK);  // allowed when not editing too
 
     // Neither path nor ProgID: still editing, fields kept, and completing the record stores it.
@@ -199,22 +199,26 @@ TEST_F(AppCatalogTest, EditStatesFollowTheirTable) {
     EXPECT_EQ(catalog.Update(), E_FAIL);
     EXPECT_EQ(TakeError(), "Error while working with registry");
     EXPECT_EQ(catalog.Record().editMode, 1);
-    ASSERT_EQ(catalog.get_DispName(&value), S_OK);
-    EXPECT_EQ(Text(value), std::string(258, 'n'));
+    ASSERT_EQ(catalog.get_DispName(value.out()), S_OK);
+    EXPECT_EQ(Text(value.get()), std::string(258, 'n'));
     EXPECT_EQ(CountApplications(TestKeys()), 1u);
 }
 
-TEST_F(AppCatalogTest, AccessorsRefuseNullAndAGetHandsOutTheRecordsOwnString) {
+TEST_F(AppCatalogTest, AccessorsRefuseNullAndATextGetHandsOutACopyForTheCallerToFree) {
     AppCatalog catalog(TestKeys());
     EXPECT_EQ(catalog.get_ParamThree(nullptr), E_POINTER);
     EXPECT_EQ(catalog.put_ParamThree(nullptr), E_POINTER);
     EXPECT_EQ(catalog.get_Instances(nullptr), E_POINTER);
     ASSERT_EQ(catalog.put_ParamThree(L"three"), S_OK);
-    BSTR first = nullptr, second = nullptr;
-    ASSERT_EQ(catalog.get_ParamThree(&first), S_OK);
-    ASSERT_EQ(catalog.get_ParamThree(&second), S_OK);
-    EXPECT_EQ(first, second);
-    EXPECT_EQ(Text(first), "three");
+    // A caller across COM frees what it gets: each get is a string of its own.
+    Bstr first, second;
+    ASSERT_EQ(catalog.get_ParamThree(first.out()), S_OK);
+    ASSERT_EQ(catalog.get_ParamThree(second.out()), S_OK);
+    EXPECT_NE(first.get(), second.get());
+    EXPECT_NE(first.get(), catalog.Record().paramThree.get());
+    ASSERT_EQ(catalog.put_ParamThree(L"changed"), S_OK);
+    EXPECT_EQ(Text(first.get()), "three");
+    EXPECT_EQ(Text(second.get()), "three");
 }
 
 // --- Lookups by name, deletion ------------------------------------------------------------------

@@ -233,9 +233,11 @@ TEST_F(ComClassesTest, ModuleOperationsSitInTheirVtableSlots) {
         const std::string text = "slot " + std::to_string(slot);
         ASSERT_EQ(Slot<PutText>(module, slot + 1)(module, Bstr(Wide(text).c_str()).get()), S_OK);
         EXPECT_EQ(ToAnsi((record.*field).get()), text);
-        BSTR got = nullptr;
-        ASSERT_EQ(Slot<GetText>(module, slot)(module, &got), S_OK);
-        EXPECT_EQ(got, (record.*field).get());
+        // The get hands out a copy of the same field, for the caller to free.
+        Bstr got;
+        ASSERT_EQ(Slot<GetText>(module, slot)(module, got.out()), S_OK);
+        EXPECT_EQ(ToAnsi(got.get()), text);
+        EXPECT_NE(got.get(), (record.*field).get());
     }
     ASSERT_EQ(Slot<PutNumber>(module, 8)(module, 4), S_OK);
     ASSERT_EQ(Slot<PutNumber>(module, 19)(module, -2), S_OK);
@@ -402,6 +404,46 @@ TEST_F(ComClassesTest, LockServerAndTheLastObjectEndThePlainServerLoop) {
     EXPECT_FALSE(loop.Ended());
     module.Reset();
     EXPECT_TRUE(loop.EndsBy()) << "the loop outlived the last object";
+}
+
+// StartHost of a process started by COM tries the service dispatcher first; the last lock
+// that goes while it tries posts no quit. When the dispatcher gives up, a server whose objects
+// all went meanwhile ends at once, while one that has served nobody yet waits for its object.
+TEST_F(ComClassesTest, APlainServerWhoseLastObjectWentWhileItTriedToBeTheServiceEndsAtOnce) {
+    ServiceHost& host = Host();
+    const struct {
+        const char* what;
+        bool objectCameAndWent;
+    } cases[] = {{"its object came and went", true}, {"no object yet", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        host.isService = true;
+        host.startedByCom = true;
+        host.lastReleaseUnanswered = false;
+        ComPtr<ModuleObject> object;
+        if (c.objectCameAndWent) {
+            ASSERT_EQ(NewInstance(Server(), object), S_OK);
+            object.Reset();
+        }
+        // The dispatcher fails here: the service manager did not start this process.
+        UniqueHandle run(CreateThread(
+            nullptr, 0, [](void* h) -> DWORD { static_cast<ServiceHost*>(h)->StartHost(); return 0; }, &host, 0,
+            nullptr));
+        ASSERT_TRUE(run);
+        auto ended = [&](DWORD ms) { return WaitForSingleObject(run.get(), ms) == WAIT_OBJECT_0; };
+        if (c.objectCameAndWent) {
+            EXPECT_TRUE(ended(20000)) << "the server missed the end of its last object";
+        } else {
+            EXPECT_FALSE(ended(1000)) << "the server ended before it served anybody";
+            ASSERT_EQ(NewInstance(Server(), object), S_OK);
+            object.Reset();
+            EXPECT_TRUE(ended(20000)) << "the loop outlived the last object";
+        }
+        if (!ended(0)) PostThreadMessageA(GetThreadId(run.get()), WM_QUIT, 0, 0);
+        ASSERT_TRUE(ended(20000));
+    }
+    host.isService = true;
+    host.startedByCom = false;
 }
 
 // --- From another process -------------------------------------------------------------------

@@ -465,7 +465,7 @@ TEST_F(RegistrarScriptTest, ClassScriptsRegisterProgIdsAndClassKeys) {
         EXPECT_EQ(Text(classKey + "\\ProgID", ""), progId + ".1");
         EXPECT_EQ(Text(classKey + "\\VersionIndependentProgID", ""), progId);
         EXPECT_EQ(Text(classKey, "AppID"), kAppIdText);
-        EXPECT_EQ(Text(classKey + "\\LocalServer32", ""), shortPath);
+        EXPECT_EQ(Text(classKey + "\\LocalServer32", ""), std::string("\"") + shortPath + "\"");
 
         ASSERT_EQ(RunRegistrationScript(nullptr, c.script, false), S_OK) << c.name;
         EXPECT_EQ(Contents(), (std::vector<std::string>{"key hkcr\\clsid", "key hkcr\\clsid\\{other}"})) << c.name;
@@ -529,7 +529,8 @@ TEST_F(RegistrarScriptTest, QuoteInTheProgramPathIsKept) {
     RemoveDirectoryA(folder.c_str());
 
     ASSERT_EQ(result, S_OK);
-    EXPECT_EQ(Text("HKCR\\CLSID\\" + GuidText(kClsidLaunch) + "\\LocalServer32", ""), shortPath);
+    EXPECT_EQ(Text("HKCR\\CLSID\\" + GuidText(kClsidLaunch) + "\\LocalServer32", ""),
+              std::string("\"") + shortPath + "\"");
 }
 
 TEST_F(RegistrarScriptTest, MissingScriptResourceIsAnErrorAndWritesNothing) {

@@ -73,4 +73,40 @@ TEST_F(RegistryKeyTest, ApplicationNamesAndValueReaders) {
     EXPECT_EQ(missing, 77u);
 }
 
+TEST_F(RegistryKeyTest, ReadersTakeNumbersOnlyFromDwordsAndTextsOnlyFromTexts) {
+    const std::string key = TestKeys().modules + "\\Typed";
+    char expanded[MAX_PATH] = "";
+    ExpandEnvironmentStringsA("%SystemRoot%\\app.exe", expanded, sizeof expanded);
+    ASSERT_NE(std::string(expanded).find(':'), std::string::npos) << expanded;
+    const DWORD untouched = 77;
+    const struct {
+        const char* name;
+        DWORD type;
+        std::string bytes;
+        std::string text;  // what the text reader gives
+        DWORD number;      // what the number reader leaves in a variable holding 77
+    } cases[] = {
+        {"Text", REG_SZ, std::string("C:\\a b.exe\0", 11), "C:\\a b.exe", untouched},
+        {"Unterminated", REG_SZ, "C:\\x.exe", "C:\\x.exe", untouched},
+        {"UnterminatedFull", REG_SZ, std::string(259, 'u'), std::string(259, 'u'), untouched},
+        {"Expandable", REG_EXPAND_SZ, std::string("%SystemRoot%\\app.exe\0", 21), expanded, untouched},
+        {"TextNumber", REG_SZ, std::string("3\0", 2), "3", untouched},
+        {"TextZero", REG_SZ, std::string("0\0", 2), "0", untouched},
+        {"MultiText", REG_MULTI_SZ, std::string("a\0b\0\0", 5), "", untouched},
+        {"Binary", REG_BINARY, std::string("\3\0\0\0", 4), "", untouched},
+        {"Number", REG_DWORD, std::string("\3\0\0\0", 4), "", 3},
+        {"ShortNumber", REG_DWORD, std::string("\3\0", 2), "", untouched},
+        {"LongNumber", REG_QWORD, std::string("\3\0\0\0\0\0\0\0", 8), "", untouched},
+        {"BigEndian", REG_DWORD_BIG_ENDIAN, std::string("\0\0\0\3", 4), "", untouched},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteRawValue(HKEY_LOCAL_MACHINE, key, c.name, c.type, c.bytes);
+        EXPECT_EQ(ReadTextValue(key, c.name), c.text);
+        DWORD number = untouched;
+        ReadDwordValue(key, c.name, &number);
+        EXPECT_EQ(number, c.number);
+    }
+}
+
 }  // namespace

@@ -74,6 +74,13 @@ TEST_F(SettingsTest, ReadersApplyTheirOwnRules) {
     EXPECT_FALSE(IsSettingOn(Host().keys, ServiceSetting::EnableTrayIcon));
     EXPECT_FALSE(IsSettingOn(Host().keys, ServiceSetting::RelaunchOnContinue));
 
+    // A flag is a number only when it is a REG_DWORD of 4 bytes; anything else counts as
+    // missing, whatever its bytes say.
+    WriteRawValue(HKEY_LOCAL_MACHINE, parameters(), "TerminateOnStop", REG_BINARY, std::string("\1\0\0\0", 4));
+    WriteString(HKEY_LOCAL_MACHINE, parameters(), "EnableTrayIcon", "0");
+    EXPECT_FALSE(IsSettingOn(Host().keys, ServiceSetting::TerminateOnStop));
+    EXPECT_TRUE(IsSettingOn(Host().keys, ServiceSetting::EnableTrayIcon));
+
     // Missing values and a missing key fall back to each flag's default meaning.
     DeleteKeyTree(HKEY_LOCAL_MACHINE, parameters());
     EXPECT_TRUE(IsSettingOn(Host().keys, ServiceSetting::EnableLaunch));

@@ -250,7 +250,7 @@ TEST_F(StartApplicationTest, ShowValuesZeroAndAboveAreHandedOnAndEmptyDirectoryM
 
 TEST_F(StartApplicationTest, PathWithSpacesAndLongArgumentsArriveWhole) {
     // The path is the application name, so one with spaces is found; the program sees it
-    // unquoted at the start of its command line.
+    // quoted at the start of its command line, so that its first argument is the whole path.
     const std::string folder = BuildPath("reports\\with space");
     const std::string copy = folder + "\\sleeper copy.exe";
     CreateDirectoryA(folder.c_str(), nullptr);
@@ -272,8 +272,24 @@ TEST_F(StartApplicationTest, PathWithSpacesAndLongArgumentsArriveWhole) {
 
     ASSERT_EQ(result, S_OK);
     ASSERT_EQ(report.pid, pid);
-    EXPECT_EQ(report.commandLine, copy + " --report " + reports.path() + padding);
+    EXPECT_EQ(report.commandLine, "\"" + copy + "\" --report " + reports.path() + padding);
     EXPECT_GT(report.commandLine.size(), 400u);
+}
+
+TEST(ProgramCommandLineTest, APathWithABlankOrTabIsQuotedAndAnyOtherIsKeptAsItIs) {
+    const struct {
+        const char* path;
+        const char* arguments;
+        const char* commandLine;
+    } cases[] = {
+        {"C:\\x\\y.exe", "-a b", "C:\\x\\y.exe -a b"},
+        {"C:\\x\\y.exe", "", "C:\\x\\y.exe "},
+        {"C:\\Program Files\\App\\app.exe", "-a", "\"C:\\Program Files\\App\\app.exe\" -a"},
+        {"C:\\Tab\there\\app.exe", "", "\"C:\\Tab\there\\app.exe\" "},
+        {"\"C:\\Program Files\\app.exe\"", "-a", "\"C:\\Program Files\\app.exe\" -a"},
+        {"", "-q", " -q"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ProgramCommandLine(c.path, c.arguments), c.commandLine) << c.path;
 }
 
 // --- Starting in a job -------------------------------------------------------------------
