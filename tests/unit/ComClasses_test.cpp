@@ -426,9 +426,14 @@ TEST_F(ComClassesTest, APlainServerWhoseLastObjectWentWhileItTriedToBeTheService
             object.Reset();
         }
         // The dispatcher fails here: the service manager did not start this process.
-        UniqueHandle run(CreateThread(
-            nullptr, 0, [](void* h) -> DWORD { static_cast<ServiceHost*>(h)->StartHost(); return 0; }, &host, 0,
-            nullptr));
+        struct Runner {
+            // A named thread routine: the system calls it with the stdcall convention on x86.
+            static DWORD WINAPI Run(void* h) {
+                static_cast<ServiceHost*>(h)->StartHost();
+                return 0;
+            }
+        };
+        UniqueHandle run(CreateThread(nullptr, 0, &Runner::Run, &host, 0, nullptr));
         ASSERT_TRUE(run);
         auto ended = [&](DWORD ms) { return WaitForSingleObject(run.get(), ms) == WAIT_OBJECT_0; };
         if (c.objectCameAndWent) {
