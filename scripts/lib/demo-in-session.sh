@@ -9,6 +9,9 @@ rm -rf "$prefix"
 echo "== Creating a scratch Wine prefix in $prefix (takes a few seconds)"
 wine_session_start "$prefix" "$trace" || exit 1
 trap wine_session_stop EXIT
+# Without a desktop, Wine shows its notification area only while some program has a
+# top-level window; a minimized Notepad keeps it there when a pause has ended every program.
+wine start /min notepad >/dev/null 2>&1 || true
 
 win() { echo "Z:$1" | tr / '\\'; }
 exe=$(win "$build/corvane.exe")
