@@ -5,12 +5,8 @@ build=$1
 docs=$2
 source "$(dirname "$0")/wine-session.sh"
 prefix=$build/screenshot-prefix
-rm -rf "$prefix"
-wine_session_start "$prefix" "$build/screenshot-event-trace.log" || exit 1
+wine_desktop_session "$prefix" "$build/screenshot-event-trace.log" || exit 1
 trap wine_session_stop EXIT
-# Wine's own fonts, drawn as Windows draws them: the dialogs' MS Sans Serif, Tahoma for the
-# captions, Marlett for the caption buttons. Without them a wider fallback font clips labels.
-cp /usr/share/wine/fonts/*.ttf "$prefix/drive_c/windows/Fonts/"
 
 win() { echo "Z:$1" | tr / '\\'; }
 out=$build/screenshot-wine.out

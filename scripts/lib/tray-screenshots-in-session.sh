@@ -5,16 +5,7 @@ build=$1
 docs=$2
 source "$(dirname "$0")/wine-session.sh"
 prefix=$build/screenshots-prefix
-rm -rf "$prefix"
-wine_session_start "$prefix" "$build/screenshots-trace.log" || exit 1
-# Windows draws frames, a taskbar and its notification area on the virtual desktop; the
-# setting takes effect when the next session starts.
-wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
-# The caption buttons are drawn from the Marlett font, which a fresh prefix lacks.
-cp /usr/share/wine/fonts/marlett.ttf "$prefix/drive_c/windows/Fonts/" 2>/dev/null || true
-wine_session_stop
-wine_session_start "$prefix" "$build/screenshots-trace.log" || exit 1
+wine_desktop_session "$prefix" "$build/screenshots-trace.log" || exit 1
 trap wine_session_stop EXIT
 
 win() { echo "Z:$1" | tr / '\\'; }
