@@ -16,6 +16,9 @@
 //   RELEASED sleeper=<0|1>   the object's last reference went; whether a sleeper still runs
 //   FAULTING                 the object's last reference went after "FaultOnRelease": the
 //                            release then writes through a null pointer
+//   HANGING                  the object's last reference went after "HangOnRelease": the
+//                            release then returns only when "CorvaneTestUnblock" is set (or
+//                            two minutes pass)
 // Every member name is known, with a dispatch id of its own, except "Missing". "Block" does not
 // return until the event "CorvaneTestUnblock" is set (or two minutes pass); then the server
 // ends as if its last object had gone, revoking its class object, since a client that died
@@ -142,6 +145,13 @@ public:
 
     ULONG STDMETHODCALLTYPE Release() override {
         LONG count = DropReference();
+        if (count == 0 && hangOnRelease_) {
+            // A server that stops answering: the release returns only when the test lets it.
+            AppendLog("HANGING");
+            HANDLE unblock = CreateEventA(nullptr, TRUE, FALSE, kUnblockEvent);
+            WaitForSingleObject(unblock, 120000);
+            CloseHandle(unblock);
+        }
         if (count == 0 && faultOnRelease_) {
             AppendLog("FAULTING");
             int* volatile nowhere = nullptr;
@@ -192,6 +202,7 @@ public:
         AppendLog("CALL " + Narrow(name.c_str()) + " " + arguments);
 
         if (name == L"FaultOnRelease") faultOnRelease_ = true;
+        if (name == L"HangOnRelease") hangOnRelease_ = true;
         if (name == L"Block") {
             HANDLE unblock = CreateEventA(nullptr, TRUE, FALSE, kUnblockEvent);
             WaitForSingleObject(unblock, 120000);
@@ -214,6 +225,7 @@ private:
     ~Recorder() override = default;
 
     volatile bool faultOnRelease_ = false;
+    volatile bool hangOnRelease_ = false;
     std::mutex namesLock_;
     std::vector<std::wstring> names_;
 };

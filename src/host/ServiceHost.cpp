@@ -17,11 +17,12 @@ namespace {
 
 // How long the end of the service waits for a launch in hand (creating one process and
 // tracking it) to finish, so that the process does not end between the two.
-constexpr DWORD kLaunchGraceMs = 30000;
+constexpr DWORD kLaunchGraceMs = 5000;
 // How long the end of the service waits for the exits of supervised programs to be reported.
 constexpr DWORD kExitReportsMs = 5000;
 // How often the service manager hears from a service that is waiting in a pending state.
 constexpr DWORD kCheckpointMs = 1000;
+constexpr DWORD kPendingWaitHintMs = 2 * kCheckpointMs;
 
 }  // namespace
 
@@ -148,7 +149,7 @@ void ServiceHost::AdvanceCheckpoint() {
     const DWORD state = status.dwCurrentState;
     if (state == SERVICE_RUNNING || state == SERVICE_PAUSED || state == SERVICE_STOPPED) return;
     ++status.dwCheckPoint;
-    status.dwWaitHint = 2 * kCheckpointMs;
+    status.dwWaitHint = kPendingWaitHintMs;
     (void)SetServiceStatus(statusHandle, &status);
 }
 
@@ -188,10 +189,10 @@ void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
 
     host.RunMessageLoop();
 
-    // A stop that asks the programs to end waits for them here, on the service thread, so that
-    // the control handler is never held up.
-    if (const DWORD grace = host.stopGraceMs.exchange(0))
-        host.EndApplicationsGracefully(grace, 0, [] { return true; });
+    // A stop that ends the programs ends them here, on the service thread, so that the control
+    // handler is never held up.
+    if (host.stopTerminates.exchange(false))
+        host.EndApplications(host.stopGraceMs.exchange(0), 0, [] { return true; });
     host.supervisor.FinishExitReports(kExitReportsMs);
 
     // The stop cancelled every pass, which ends before its next launch. A launch in hand
@@ -199,8 +200,8 @@ void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
     // process does not end between the two; a pass that is inside a server's method call is
     // not waited for: the process's end takes the call along.
     {
-        const DWORD started = GetTickCount();
-        while (!host.tracker.WaitForLaunchesInFlight(kCheckpointMs) && GetTickCount() - started < kLaunchGraceMs)
+        const ULONGLONG started = GetTickCount64();
+        while (!host.tracker.WaitForLaunchesInFlight(kCheckpointMs) && GetTickCount64() - started < kLaunchGraceMs)
             host.AdvanceCheckpoint();
     }
     if (host.mainWindow) {
@@ -213,7 +214,11 @@ void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
 
 void ServiceHost::RunMessageLoop() {
     messageThreadId = GetCurrentThreadId();
-    if (isService) SetServiceState(SERVICE_RUNNING);
+    if (isService) {
+        // A stop or pause that came while the service was starting has the last word.
+        std::lock_guard<std::recursive_mutex> guard(stateLock);
+        if (status.dwCurrentState == SERVICE_START_PENDING) SetServiceState(SERVICE_RUNNING);
+    }
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
         if (mainWindow && IsDialogMessageA(mainWindow, &message)) continue;
@@ -247,10 +252,10 @@ void WINAPI ServiceHost::ServiceControlHandler(DWORD code) {
 void ServiceHost::SetServiceState(DWORD state) {
     std::lock_guard<std::recursive_mutex> guard(stateLock);
     status.dwCurrentState = state;
-    if (state == SERVICE_RUNNING || state == SERVICE_PAUSED || state == SERVICE_STOPPED) {
-        status.dwCheckPoint = 0;
-        status.dwWaitHint = 0;
-    }
+    status.dwCheckPoint = 0;
+    // A pending state promises its next word within the wait hint; AdvanceCheckpoint keeps it.
+    const bool pending = state != SERVICE_RUNNING && state != SERVICE_PAUSED && state != SERVICE_STOPPED;
+    status.dwWaitHint = pending ? kPendingWaitHintMs : 0;
     // The event is reported before the state: once the service manager sees STOPPED the
     // dispatcher returns and the process ends, possibly under a report still being written.
     switch (state) {

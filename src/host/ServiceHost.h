@@ -51,8 +51,9 @@ public:
     // Counts the reactions, so that the end of a graceful pause knows whether another control
     // has come since.
     std::atomic<unsigned> controlCount{0};
-    // The grace time of a stop that asks the programs to end (0: none); the service thread
-    // gives it once its message loop has ended.
+    // Whether the stop ends the applications, and the grace time it gives them (0: none); the
+    // service thread ends them once its message loop has ended.
+    std::atomic<bool> stopTerminates{false};
     std::atomic<DWORD> stopGraceMs{0};
     HWND mainWindow = nullptr;
 
@@ -69,14 +70,12 @@ public:
     int OnServiceStop();
     int OnServicePause();
     int OnServiceContinue();
-    // Releases every tracked server, then terminates every tracked program and what is left in
-    // the service's job; returns 1.
-    int TerminateAllApplications();
-    // Asks the tracked programs to end and waits for them up to timeoutMs, advancing the
-    // checkpoint of the pending state meanwhile, then terminates what is left, as
-    // TerminateAllApplications does, and reports endState (0: none). Ends nothing once
-    // stillWanted says that another control has taken over.
-    void EndApplicationsGracefully(DWORD timeoutMs, DWORD endState, const std::function<bool()>& stillWanted);
+    // Ends the tracked applications: first asks them to end and waits up to graceMs (0: not
+    // asked), then releases every tracked server, terminates every tracked program and what is
+    // left in the service's job, each wait bounded and the pending state's checkpoint advancing
+    // meanwhile, and reports endState (0: none). Ends nothing once stillWanted says that
+    // another control has taken over.
+    void EndApplications(DWORD graceMs, DWORD endState, const std::function<bool()>& stillWanted);
     // Tells the service manager that a pending state is progressing.
     void AdvanceCheckpoint();
 

@@ -9,27 +9,30 @@
 
 #include <string>
 
-int ServiceHost::TerminateAllApplications() {
-    tracker.Cancel(true);
-    // What the programs started themselves, when they run in the service's job.
-    supervisor.EndProcessTrees();
-    return 1;
-}
-
-void ServiceHost::EndApplicationsGracefully(DWORD timeoutMs, DWORD endState,
-                                            const std::function<bool()>& stillWanted) {
+void ServiceHost::EndApplications(DWORD graceMs, DWORD endState, const std::function<bool()>& stillWanted) {
     AdvanceCheckpoint();  // the first wait hint, before the first second has passed
-    const std::size_t left = AskToEndAndWait(tracker.DuplicateProcesses(), timeoutMs, [&] {
-        if (!stillWanted()) return false;
-        AdvanceCheckpoint();
-        return true;
-    });
+    std::size_t left = 0;
+    if (graceMs > 0)
+        left = AskToEndAndWait(tracker.DuplicateProcesses(), graceMs, [&] {
+            if (!stillWanted()) return false;
+            AdvanceCheckpoint();
+            return true;
+        });
+    // Under the state lock, so that a continue that comes meanwhile waits for the end of the
+    // sweep (every wait of which is bounded) rather than see its relaunched programs ended.
     std::lock_guard<std::recursive_mutex> guard(stateLock);
     if (!stillWanted()) return;  // another control has taken over
-    TerminateAllApplications();
+    const LaunchTracker::SweepOutcome outcome =
+        tracker.Sweep(tracker.BeginTermination(), LaunchTracker::SweepBounds{}, [this] { AdvanceCheckpoint(); });
+    // What the programs started themselves, when they run in the service's job.
+    supervisor.EndProcessTrees();
     if (left > 0)
         LogEventById(MSG_PROGRAMS_TERMINATED, EVENTLOG_WARNING_TYPE,
-                     {std::to_string(left), std::to_string(timeoutMs)});
+                     {std::to_string(left), std::to_string(graceMs)});
+    if (outcome.serversLeft)
+        LogEventText("An ActiveX server did not answer its release in time; the service went on without it.");
+    if (outcome.launchesLeft || outcome.programsLeft > 0)
+        LogEventText("Not every application had ended in time; the service went on without waiting for it.");
     if (endState != 0) SetServiceState(endState);
 }
 
@@ -39,17 +42,13 @@ int ServiceHost::OnServiceStop() {
     SetServiceState(SERVICE_STOP_PENDING);
     // Before anything ends: what the stop ends is never started again.
     supervisor.OnStop();
-    if (!IsSettingOn(keys, ServiceSetting::TerminateOnStop)) {
-        tracker.Cancel(false);
-        return 1;
+    tracker.Cancel(false);
+    // The programs are ended on the service thread once its message loop has ended, so that
+    // the control handler is never held up.
+    if (IsSettingOn(keys, ServiceSetting::TerminateOnStop)) {
+        stopGraceMs = GracefulStopTimeoutMs(keys);
+        stopTerminates = true;
     }
-    if (const DWORD grace = GracefulStopTimeoutMs(keys)) {
-        // The passes end now; the programs are asked to end once the message loop has ended.
-        tracker.Cancel(false);
-        stopGraceMs = grace;
-        return 1;
-    }
-    TerminateAllApplications();
     return 1;
 }
 
@@ -59,22 +58,18 @@ int ServiceHost::OnServicePause() {
     SetServiceState(SERVICE_PAUSE_PENDING);
     const bool terminate = IsSettingOn(keys, ServiceSetting::TerminateOnPause);
     supervisor.OnPause(terminate);
-    const DWORD grace = terminate ? GracefulStopTimeoutMs(keys) : 0;
-    if (grace == 0) {
-        if (terminate)
-            TerminateAllApplications();
-        else
-            tracker.Cancel(false);
+    tracker.Cancel(false);
+    if (!terminate) {
         SetServiceState(SERVICE_PAUSED);
         return 1;
     }
-    // The programs are asked to end on a thread of its own, so that the control handler is not
-    // held up; it reports PAUSED when they have ended, unless another control came meanwhile.
-    tracker.Cancel(false);
-    auto endGracefully = [this, grace, pause] {
-        EndApplicationsGracefully(grace, SERVICE_PAUSED, [this, pause] { return controlCount == pause; });
+    // The programs are ended on a thread of its own, so that the control handler is not held
+    // up; it reports PAUSED when they have ended, unless another control came meanwhile.
+    const DWORD grace = GracefulStopTimeoutMs(keys);
+    auto endApplications = [this, grace, pause] {
+        EndApplications(grace, SERVICE_PAUSED, [this, pause] { return controlCount == pause; });
     };
-    if (!StartThread(endGracefully)) endGracefully();
+    if (!StartThread(endApplications)) endApplications();
     return 1;
 }
 

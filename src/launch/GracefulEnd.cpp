@@ -1,11 +1,10 @@
 #include "launch/GracefulEnd.h"
 
-#include <algorithm>
+#include "base/Waiting.h"
+
 #include <mutex>
 
 namespace {
-
-constexpr ULONGLONG kTickMs = 1000;
 
 BOOL CALLBACK CloseWindowOfProcess(HWND window, LPARAM processId) {
     DWORD owner = 0;
@@ -49,20 +48,5 @@ std::size_t AskToEndAndWait(const std::vector<UniqueHandle>& programs, DWORD tim
         AskProgramToEnd(processId);
         asked.push_back(program.get());
     }
-
-    // One deadline for all: each program has the time that is left when the wait comes to it.
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    ULONGLONG nextTick = GetTickCount64() + kTickMs;
-    auto waiting = asked.begin();
-    while (waiting != asked.end()) {
-        const ULONGLONG now = GetTickCount64();
-        if (now >= deadline) break;
-        if (now >= nextTick) {
-            if (!tick()) break;
-            nextTick = now + kTickMs;
-        }
-        const ULONGLONG slice = std::min(deadline, nextTick) - now;
-        if (WaitForSingleObject(*waiting, static_cast<DWORD>(slice)) != WAIT_TIMEOUT) ++waiting;
-    }
-    return static_cast<std::size_t>(std::count_if(waiting, asked.end(), IsRunning));
+    return WaitForAllWithin(asked, timeoutMs, tick);
 }

@@ -104,13 +104,12 @@ void Supervisor::ReportJobError(const std::string& application, const StartedPro
 
 void Supervisor::ReapFinishedWatchers() {
     for (auto watcher = watchers_.begin(); watcher != watchers_.end();) {
-        if (!(*watcher)->finished) {
+        // One that has said it finished has only its return left; it goes once it has
+        // returned, so that a launch in flight never waits here for a thread to end.
+        if ((*watcher)->finished && WaitForSingleObject((*watcher)->thread.get(), 0) == WAIT_OBJECT_0)
+            watcher = watchers_.erase(watcher);
+        else
             ++watcher;
-            continue;
-        }
-        // It said so under the lock that is held now: all that is left of it is its return.
-        (void)WaitForSingleObject((*watcher)->thread.get(), INFINITE);
-        watcher = watchers_.erase(watcher);
     }
 }
 

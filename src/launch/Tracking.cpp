@@ -1,8 +1,11 @@
 #include "launch/Tracking.h"
 
 #include "base/FaultGuard.h"
+#include "base/Waiting.h"
 
+#include <algorithm>
 #include <chrono>
+#include <memory>
 #include <utility>
 
 namespace {
@@ -70,7 +73,7 @@ void LaunchTracker::TrackProcess(Ticket ticket, HANDLE process) {
     {
         std::lock_guard<std::mutex> guard(lock_);
         if (ticket >= terminatedBefore_) {
-            processes_.push_back(std::move(handle));
+            processes_.push_back({ticket, std::move(handle)});
             return;
         }
     }
@@ -81,30 +84,110 @@ void LaunchTracker::TrackServer(Ticket ticket, IDispatch* server) {
     ServerReference reference(server);
     if (!reference) return;
     std::lock_guard<std::mutex> guard(lock_);
-    if (ticket >= terminatedBefore_) servers_.push_back(std::move(reference));
+    if (ticket >= terminatedBefore_) servers_.push_back({ticket, std::move(reference)});
     // else the reference is released on the way out, after the lock
 }
 
 void LaunchTracker::Cancel(bool terminate) {
+    if (terminate) {
+        (void)Sweep(BeginTermination(), SweepBounds{}, {});
+        return;
+    }
+    std::lock_guard<std::mutex> guard(lock_);
+    cancelledBefore_ = nextTicket_;
+}
+
+LaunchTracker::Ticket LaunchTracker::BeginTermination() {
+    std::lock_guard<std::mutex> guard(lock_);
+    cancelledBefore_ = nextTicket_;
+    terminatedBefore_ = nextTicket_;
+    return terminatedBefore_;
+}
+
+LaunchTracker::SweepOutcome LaunchTracker::Sweep(Ticket mark, const SweepBounds& bounds,
+                                                 const std::function<void()>& progress) {
+    const auto tick = [&progress] {
+        if (progress) progress();
+        return true;
+    };
+    // A stop that comes while a pause's sweep runs waits for it (it is bounded too), so that the
+    // service does not end while the programs that sweep took are still to be terminated.
+    std::unique_lock<std::timed_mutex> serial(sweeping_, std::defer_lock);
+    while (!serial.try_lock_for(std::chrono::milliseconds(kWaitTickMs))) tick();
+
+    SweepOutcome outcome;
+    // A launch in flight may have created a process that it has not tracked yet; if the sweep
+    // went on without it, the process could outlive the service. One that takes longer than
+    // its bound is passed over: what it tracks later is ended at once.
+    outcome.launchesLeft = !WaitForLaunchesBefore(mark, bounds.launchesMs, tick);
     std::vector<ServerReference> servers;
     std::vector<UniqueHandle> processes;
-    {
-        std::unique_lock<std::mutex> guard(lock_);
-        cancelledBefore_ = nextTicket_;
-        if (!terminate) return;
-        terminatedBefore_ = nextTicket_;
-        // A launch in flight may have created a process that it has not tracked yet; if the
-        // sweep went on without it, the process could outlive the service. Passes that begin
-        // after this point are not waited for.
-        launchEnded_.wait(guard, [this] {
-            return launchesInFlight_.empty() || launchesInFlight_.begin()->first >= terminatedBefore_;
-        });
-        std::swap(servers, servers_);
-        std::swap(processes, processes_);
+    TakeBefore(mark, servers, processes);
+
+    // Servers are released before any program is terminated, on a thread of their own: a
+    // server that never answers (hung in its Release, or its process suspended) holds only
+    // that thread. Without a thread the release is made here.
+    if (!servers.empty()) {
+        auto owned = std::make_unique<std::vector<ServerReference>>(std::move(servers));
+        UniqueHandle releasing(CreateThread(nullptr, 0, &LaunchTracker::ReleaseServers, owned.get(), 0, nullptr));
+        if (releasing) {
+            (void)owned.release();  // the thread owns them now
+            outcome.serversLeft = WaitForAllWithin({releasing.get()}, bounds.serversMs, tick) > 0;
+        } else {
+            owned->clear();
+        }
     }
-    // Servers are released before any program is terminated.
-    servers.clear();
-    for (auto& process : processes) EndProcess(process);
+
+    // Termination is asynchronous: the sweep waits until the programs have ended, so that
+    // whoever reports their exits finds them ended.
+    std::vector<HANDLE> ending;
+    for (UniqueHandle& process : processes) {
+        if (!process) continue;
+        (void)TerminateProcess(process.get(), 0);  // one that has already ended is passed over
+        ending.push_back(process.get());
+    }
+    outcome.programsLeft = WaitForAllWithin(ending, bounds.exitsMs, tick);
+    return outcome;
+}
+
+DWORD WINAPI LaunchTracker::ReleaseServers(void* parameter) {
+    // The references were taken in the multithreaded apartment; this thread joins it to release
+    // them.
+    ComInitialization apartment(COINIT_MULTITHREADED);
+    std::unique_ptr<std::vector<ServerReference>> servers(static_cast<std::vector<ServerReference>*>(parameter));
+    servers->clear();  // in the order they were tracked
+    return 0;
+}
+
+bool LaunchTracker::WaitForLaunchesBefore(Ticket mark, DWORD boundMs, const std::function<void()>& progress) {
+    const ULONGLONG deadline = GetTickCount64() + boundMs;
+    std::unique_lock<std::mutex> guard(lock_);
+    const auto noneBefore = [this, mark] {
+        return launchesInFlight_.empty() || launchesInFlight_.begin()->first >= mark;
+    };
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        if (noneBefore()) return true;
+        if (now >= deadline) return false;
+        const ULONGLONG slice = std::min<ULONGLONG>(deadline - now, kWaitTickMs);
+        if (launchEnded_.wait_for(guard, std::chrono::milliseconds(slice), noneBefore)) return true;
+        guard.unlock();
+        if (progress) progress();
+        guard.lock();
+    }
+}
+
+void LaunchTracker::TakeBefore(Ticket mark, std::vector<ServerReference>& servers,
+                               std::vector<UniqueHandle>& processes) {
+    std::lock_guard<std::mutex> guard(lock_);
+    const auto take = [mark](auto& table, auto& taken) {
+        const auto before = std::stable_partition(table.begin(), table.end(),
+                                                  [mark](const auto& entry) { return entry.ticket >= mark; });
+        for (auto entry = before; entry != table.end(); ++entry) taken.push_back(std::move(entry->resource));
+        table.erase(before, table.end());
+    };
+    take(servers_, servers);
+    take(processes_, processes);
 }
 
 bool LaunchTracker::WaitForLaunchesInFlight(DWORD timeoutMs) {
@@ -116,9 +199,9 @@ bool LaunchTracker::WaitForLaunchesInFlight(DWORD timeoutMs) {
 std::vector<UniqueHandle> LaunchTracker::DuplicateProcesses() {
     std::vector<UniqueHandle> copies;
     std::lock_guard<std::mutex> guard(lock_);
-    for (const UniqueHandle& process : processes_) {
+    for (const auto& entry : processes_) {
         HANDLE copy = nullptr;
-        if (DuplicateHandle(GetCurrentProcess(), process.get(), GetCurrentProcess(), &copy, 0, FALSE,
+        if (DuplicateHandle(GetCurrentProcess(), entry.resource.get(), GetCurrentProcess(), &copy, 0, FALSE,
                             DUPLICATE_SAME_ACCESS))
             copies.emplace_back(copy);
     }

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -17,6 +18,12 @@
 // mark that a terminating sweep waits for; whatever a cancelled pass tracks after the sweep is
 // ended at once. So nothing a pass started survives a stop or pause that terminates
 // applications, even when the process ends right after the stop.
+//
+// Every wait of a sweep has a bound, whatever a program or a server does: a launch in flight that
+// does not end in time is passed over (what it tracks later is ended at once), the servers are
+// released on a thread of their own that is abandoned when it does not finish in time (a server
+// that never answers holds that thread only, which the process's end takes along), and the
+// programs are terminated whether or not that release has finished.
 class LaunchTracker {
 public:
     using Ticket = std::uint64_t;
@@ -60,10 +67,31 @@ public:
     void TrackProcess(Ticket ticket, HANDLE process);
     void TrackServer(Ticket ticket, IDispatch* server);
 
-    // Ends every pass in progress; with terminate, waits for the launches in flight, releases
-    // every tracked server and then terminates every tracked process with exit code 0, and
-    // empties both tables.
+    // The bounds of a sweep's three waits, in milliseconds.
+    struct SweepBounds {
+        DWORD launchesMs = 5000;  // for the launches in flight to track what they started
+        DWORD serversMs = 5000;   // for the tracked servers to be released
+        DWORD exitsMs = 5000;     // for the terminated programs to have ended
+    };
+    // What a sweep left behind when a bound ran out.
+    struct SweepOutcome {
+        bool launchesLeft = false;     // a launch was still in flight
+        bool serversLeft = false;      // the release of the servers had not finished
+        std::size_t programsLeft = 0;  // terminated programs that had not ended yet
+    };
+
+    // Ends every pass in progress; with terminate, sweeps as Sweep(BeginTermination()) does
+    // with the default bounds.
     void Cancel(bool terminate);
+    // Ends every pass in progress and marks what they started for the sweep: what those passes
+    // track from now on is ended at once. Returns the mark for Sweep; passes that begin later
+    // are not affected.
+    Ticket BeginTermination();
+    // Ends what the passes before mark started: waits for their launches in flight, releases
+    // their servers and then terminates their processes with exit code 0 and waits until they
+    // have ended, each wait within its bound, calling progress about once a second while it
+    // waits. Sweeps run one after the other.
+    SweepOutcome Sweep(Ticket mark, const SweepBounds& bounds, const std::function<void()>& progress);
 
     // Waits up to timeoutMs until no launch is in flight; true when none is.
     bool WaitForLaunchesInFlight(DWORD timeoutMs);
@@ -85,12 +113,26 @@ private:
     };
     using ServerReference = UniqueResource<ServerReferenceTraits>;
 
-    void EndLaunch(Ticket ticket);
+    // A table entry, with the ticket of the pass that tracked it.
+    template <class Resource>
+    struct Tracked {
+        Ticket ticket;
+        Resource resource;
+    };
 
+    void EndLaunch(Ticket ticket);
+    // The thread that releases the servers a sweep took (it owns them).
+    static DWORD WINAPI ReleaseServers(void* parameter);
+    // Waits until no launch of a pass before mark is in flight, or the bound has passed.
+    bool WaitForLaunchesBefore(Ticket mark, DWORD boundMs, const std::function<void()>& progress);
+    // Takes out of the tables what the passes before mark tracked.
+    void TakeBefore(Ticket mark, std::vector<ServerReference>& servers, std::vector<UniqueHandle>& processes);
+
+    std::timed_mutex sweeping_;  // held by the sweep in progress
     std::mutex lock_;  // guards everything below
     std::condition_variable launchEnded_;
-    std::vector<UniqueHandle> processes_;  // in launch order
-    std::vector<ServerReference> servers_;
+    std::vector<Tracked<UniqueHandle>> processes_;  // in launch order
+    std::vector<Tracked<ServerReference>> servers_;
     Ticket nextTicket_ = 1;
     // Passes that began before the last stop or pause are cancelled; those that began before
     // the last terminating one have what they track ended at once.

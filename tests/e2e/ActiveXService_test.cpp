@@ -1,6 +1,7 @@
 // corvane.exe as a real service with ActiveX applications: Wine's own automation classes and
 // the recording server, created by the running service, their configured methods called, and
 // their references released by a stop before any program is terminated.
+#include "base/Owners.h"
 #include "support/TestServer.h"
 #include "support/ServiceFixture.h"
 #include "support/TestSupport.h"
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <fstream>
+#include <tlhelp32.h>
 
 
 namespace {
@@ -22,6 +24,54 @@ bool SleeperRuns() {
     if (!event) return false;
     CloseHandle(event);
     return true;
+}
+
+// The service's status as it goes from a control to the state that the control leads to.
+struct PendingWatch {
+    bool reached = false;
+    DWORD highestCheckpoint = 0;
+    DWORD longestSilenceMs = 0;  // the longest time without a new checkpoint, while pending
+    DWORD waitHintMs = 0;        // the largest wait hint seen while pending
+};
+
+PendingWatch WatchUntil(const std::string& service, DWORD state, DWORD timeoutMs = 30000) {
+    PendingWatch watch;
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ServiceHandle handle(manager ? OpenServiceA(manager.get(), service.c_str(), SERVICE_QUERY_STATUS) : nullptr);
+    if (!handle) return watch;
+    const ULONGLONG start = GetTickCount64();
+    ULONGLONG lastChange = start;
+    DWORD lastCheckpoint = 0;
+    for (ULONGLONG now = start; now - start < timeoutMs; now = GetTickCount64()) {
+        SERVICE_STATUS status{};
+        if (!QueryServiceStatus(handle.get(), &status)) break;
+        if (status.dwCurrentState == state) {
+            watch.reached = true;
+            break;
+        }
+        if (status.dwCheckPoint != lastCheckpoint) {
+            lastCheckpoint = status.dwCheckPoint;
+            lastChange = now;
+        }
+        watch.highestCheckpoint = std::max(watch.highestCheckpoint, status.dwCheckPoint);
+        watch.waitHintMs = std::max(watch.waitHintMs, status.dwWaitHint);
+        watch.longestSilenceMs = std::max(watch.longestSilenceMs, static_cast<DWORD>(now - lastChange));
+        Sleep(50);
+    }
+    return watch;
+}
+
+// Suspends (or resumes) every thread of the processes named exeName, as a debugger does.
+void SuspendProcessesNamed(const std::string& exeName, bool suspend = true) {
+    const std::vector<DWORD> ids = ProcessIdsNamed(exeName);
+    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot.get(), &entry); more; more = Thread32Next(snapshot.get(), &entry)) {
+        if (std::find(ids.begin(), ids.end(), entry.th32OwnerProcessID) == ids.end()) continue;
+        UniqueHandle thread(OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID));
+        if (thread) suspend ? SuspendThread(thread.get()) : ResumeThread(thread.get());
+    }
 }
 
 class ActiveXServiceTest : public ProductServiceTest {
@@ -181,6 +231,64 @@ TEST_F(ActiveXServiceTest, AServerThatFaultsInItsLastReleaseDoesNotOrphanTheProg
     EXPECT_TRUE(Eventually([] { return ProcessIdsNamed("corvane.exe").empty(); }));
     // The second server was released after the first one faulted, while the program still ran.
     EXPECT_EQ(recorder.LogLines(4), (std::vector<std::string>{"FAULTING", "RELEASED sleeper=1"}));
+}
+
+// An out-of-process server that stops answering, its last Release hanging or its process
+// suspended: a stop still reaches STOPPED and a pause that ends the applications PAUSED, the
+// checkpoint advancing within the wait hint meanwhile; the program beside it is ended and the
+// service's process ends after the stop. The release is abandoned, not the programs.
+TEST_F(ActiveXServiceTest, AServerThatStopsAnsweringHoldsNeitherAStopNorAPause) {
+    struct Case {
+        const char* name;
+        bool suspended;  // else its Release hangs
+        DWORD control, endState;
+    };
+    const Case cases[] = {
+        {"a stop, the release hangs", false, SERVICE_CONTROL_STOP, SERVICE_STOPPED},
+        {"a pause, the release hangs", false, SERVICE_CONTROL_PAUSE, SERVICE_PAUSED},
+        {"a stop, the server is suspended", true, SERVICE_CONTROL_STOP, SERVICE_STOPPED},
+        {"a pause, the server is suspended", true, SERVICE_CONTROL_PAUSE, SERVICE_PAUSED},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        RemoveEverything();
+        KillProcessesNamed("sleeper.exe");
+        CreateProductService();
+        HANDLE unblock = CreateEventA(nullptr, TRUE, FALSE, "CorvaneTestUnblock");
+        HANDLE quit = CreateEventA(nullptr, TRUE, FALSE, "CorvaneTestServerQuit");
+        ResetEvent(unblock);
+        ResetEvent(quit);
+        {
+            TestServerRegistration recorder("activex-service-hang.log");
+            SetSetting("TerminateOnStop", 1);
+            SetSetting("TerminateOnPause", 1);
+            AddServer("A silent", kTestServerProgId, test.suspended ? "Ping" : "HangOnRelease");
+            AddApplication("B sleeper", 1, BuildPath("sleeper.exe"), "beside-a-silent-server");
+            Start();
+            ASSERT_TRUE(Eventually([] { return ProcessIdsNamed("sleeper.exe").size() == 1; }));
+            ASSERT_TRUE(Eventually([&] { return recorder.LogLines().size() >= 2; }));
+            if (test.suspended) SuspendProcessesNamed("testserver.exe");
+
+            ASSERT_TRUE(ControlServiceNamed(kService, test.control));
+            const PendingWatch watch = WatchUntil(kService, test.endState);
+            EXPECT_TRUE(watch.reached);
+            EXPECT_GT(watch.highestCheckpoint, 0u) << "the checkpoint did not advance";
+            EXPECT_GT(watch.waitHintMs, 0u);
+            EXPECT_LE(watch.longestSilenceMs, watch.waitHintMs + 1000) << "the service fell silent";
+            EXPECT_TRUE(Eventually([] { return ProcessIdsNamed("sleeper.exe").empty(); }));
+            if (!test.suspended) EXPECT_EQ(recorder.LogLines(2), std::vector<std::string>{"HANGING"});
+            if (test.endState == SERVICE_PAUSED) Control(SERVICE_CONTROL_STOP, SERVICE_STOPPED);
+            EXPECT_TRUE(Eventually([] { return ProcessIdsNamed("corvane.exe").empty(); }));
+            // The server is let go, to end by itself: a killed one would leave its class
+            // registered for the next case.
+            SuspendProcessesNamed("testserver.exe", false);
+            SetEvent(unblock);
+            SetEvent(quit);
+            EXPECT_TRUE(Eventually([] { return ProcessIdsNamed("testserver.exe").empty(); }));
+        }
+        CloseHandle(unblock);
+        CloseHandle(quit);
+    }
 }
 
 }  // namespace

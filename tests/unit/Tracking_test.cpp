@@ -37,11 +37,13 @@ Started StartSleeper() {
 bool Ended(const UniqueHandle& process) { return WaitForSingleObject(process.get(), 10000) == WAIT_OBJECT_0; }
 bool Running(const UniqueHandle& process) { return WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT; }
 
-// An IDispatch that only counts its references; it may throw from Release like a faulty server.
+// An IDispatch that only counts its references; it may throw from Release like a faulty server,
+// or hang in it until hold is set, like one that stops answering.
 class CountingServer : public IDispatch {
 public:
-    explicit CountingServer(bool throws = false) : throws_(throws) {}
+    explicit CountingServer(bool throws = false, HANDLE hold = nullptr) : throws_(throws), hold_(hold) {}
     std::atomic<long> references{1};
+    std::atomic<bool> returned{false};  // a held Release has returned
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
         *out = nullptr;
         return E_NOINTERFACE;
@@ -49,6 +51,10 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
     ULONG STDMETHODCALLTYPE Release() override {
         long left = --references;
+        if (hold_) {
+            WaitForSingleObject(hold_, 60000);
+            returned = true;
+        }
         if (throws_) throw std::runtime_error("faulty server");
         return left;
     }
@@ -61,6 +67,7 @@ public:
 
 private:
     bool throws_;
+    HANDLE hold_;
 };
 
 class TrackingTest : public testing::Test {
@@ -174,6 +181,40 @@ TEST_F(TrackingTest, TheSweepReleasesEveryServerEvenAFaultyOneAndPassesOverEnded
     // The one that had ended keeps its own exit code.
     EXPECT_TRUE(GetExitCodeProcess(ended.watch.get(), &code));
     EXPECT_EQ(code, 3u);
+}
+
+// Every wait of a sweep is bounded: a launch that stays in flight and a server whose release
+// never returns are passed over, and the programs are terminated and waited for all the same.
+// What the passed-over launch tracks afterwards is ended at once.
+TEST_F(TrackingTest, ASweepPassesOverALaunchThatStaysInFlightAndAServerThatNeverAnswers) {
+    UniqueHandle hold(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    CountingServer silent(false, hold.get());
+    LaunchTracker::Ticket ticket = tracker.BeginPass();
+    tracker.TrackServer(ticket, &silent);
+    Started running = StartSleeper();
+    ASSERT_TRUE(running.forTracker);
+    tracker.TrackProcess(ticket, running.forTracker);
+    std::optional<LaunchTracker::PendingLaunch> launch(tracker.BeginLaunch(ticket));
+    ASSERT_TRUE(*launch);
+
+    int progress = 0;
+    const LaunchTracker::SweepOutcome outcome =
+        tracker.Sweep(tracker.BeginTermination(), {1500, 1500, 5000}, [&] { ++progress; });
+    EXPECT_TRUE(outcome.launchesLeft);
+    EXPECT_TRUE(outcome.serversLeft);
+    EXPECT_EQ(outcome.programsLeft, 0u);
+    EXPECT_GE(progress, 2) << "the waits did not report their progress";
+    EXPECT_TRUE(Ended(running.watch));
+    EXPECT_EQ(tracker.ProcessCount(), 0u);
+
+    Started late = StartSleeper();
+    ASSERT_TRUE(late.forTracker);
+    launch->Track(late.forTracker);
+    launch.reset();
+    EXPECT_TRUE(Ended(late.watch));
+    EXPECT_EQ(tracker.ProcessCount(), 0u);
+    SetEvent(hold.get());
+    EXPECT_TRUE(Eventually([&] { return silent.returned.load(); }));
 }
 
 }  // namespace
