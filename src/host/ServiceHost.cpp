@@ -11,6 +11,7 @@
 
 #include <objbase.h>
 #include <memory>
+#include <vector>
 #include <wrl/client.h>
 
 namespace {
@@ -23,6 +24,8 @@ constexpr DWORD kExitReportsMs = 5000;
 // How often the service manager hears from a service that is waiting in a pending state.
 constexpr DWORD kCheckpointMs = 1000;
 constexpr DWORD kPendingWaitHintMs = 2 * kCheckpointMs;
+// How long the end of the service waits for its workers once they have been told to end.
+constexpr DWORD kWorkerEndMs = 500;
 
 }  // namespace
 
@@ -123,23 +126,32 @@ void ServiceHost::EndRun() {
 }
 
 bool ServiceHost::StartLaunchWorker(LaunchTracker::Ticket ticket) {
-    return StartThread([this, ticket] { (void)RunLaunchWorker(keys, tracker, ticket, &supervisor); });
+    // A pass ends by its ticket, which a stop or pause cancels; it needs no signal of its own.
+    return StartWorker([this, ticket] { (void)RunLaunchWorker(keys, tracker, ticket, &supervisor); });
 }
 
-bool ServiceHost::StartThread(std::function<void()> work) {
-    auto owned = std::make_unique<std::function<void()>>(std::move(work));
-    // The thread runs on its own; the process's end takes it along if it is still at work
-    // then (inside a method call, or waiting for programs to end).
-    UniqueHandle thread(CreateThread(nullptr, 0, &ServiceHost::RunThread, owned.get(), 0, nullptr));
-    if (!thread) return false;
-    (void)owned.release();  // the thread owns it now
+bool ServiceHost::StartWorker(std::function<void()> work) {
+    std::lock_guard<std::mutex> guard(workersLock_);
+    std::erase_if(workers_, [](const Worker& worker) { return worker.Join(0); });
+    Worker worker;
+    if (!worker.Start([work = std::move(work)](HANDLE) { work(); })) return false;
+    workers_.push_back(std::move(worker));
     return true;
 }
 
-DWORD WINAPI ServiceHost::RunThread(void* parameter) {
-    std::unique_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(parameter));
-    (*work)();
-    return 0;
+void ServiceHost::EndWorkers(DWORD boundMs) {
+    std::vector<Worker> ending;
+    {
+        std::lock_guard<std::mutex> guard(workersLock_);
+        ending.swap(workers_);
+    }
+    for (Worker& worker : ending) worker.Cancel();
+    const ULONGLONG deadline = GetTickCount64() + boundMs;
+    for (const Worker& worker : ending) {
+        const ULONGLONG now = GetTickCount64();
+        (void)worker.Join(now < deadline ? static_cast<DWORD>(deadline - now) : 0);
+    }
+    // Those still at work are let go here; their threads run on until the process ends.
 }
 
 void ServiceHost::AdvanceCheckpoint() {
@@ -204,6 +216,11 @@ void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
         while (!host.tracker.WaitForLaunchesInFlight(kCheckpointMs) && GetTickCount64() - started < kLaunchGraceMs)
             host.AdvanceCheckpoint();
     }
+    // The passes have been cancelled and a terminating pause gives way to the stop: the workers
+    // end at once unless one is inside a server's method call, which is not waited for beyond
+    // this bound (the process's end takes the call along).
+    host.AdvanceCheckpoint();
+    host.EndWorkers(kWorkerEndMs);
     if (host.mainWindow) {
         WinHelpA(host.mainWindow, host.helpFileName.c_str(), HELP_QUIT, 0);
         SendMessageA(host.mainWindow, WM_CLOSE, 0, 0);

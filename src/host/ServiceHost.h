@@ -3,6 +3,7 @@
 // service manager's controls.
 #pragma once
 #include "base/Owners.h"
+#include "base/Worker.h"
 #include "com/ServerLifetime.h"
 #include "config/ServiceKeys.h"
 #include "launch/Supervisor.h"
@@ -84,12 +85,20 @@ public:
     static BOOL WINAPI ConsoleControlHandler(DWORD type);
 
 private:
-    // Starts a launch pass with ticket on a thread of its own; false (last error set) when the
-    // thread cannot be created.
+    // Starts a launch pass with ticket on a worker of its own; false (last error set) when the
+    // worker's thread cannot be created.
     bool StartLaunchWorker(LaunchTracker::Ticket ticket);
-    // Runs work on a thread of its own; false (last error set) when the thread cannot be created.
-    static bool StartThread(std::function<void()> work);
-    static DWORD WINAPI RunThread(void* parameter);
+    // Runs work on a worker of the host's own; false (last error set) when its thread cannot be
+    // created. Workers that have ended are let go here.
+    bool StartWorker(std::function<void()> work);
+    // Signals every worker to cancel and waits for their ends, at most boundMs in all. One that
+    // is still at work then (inside a server's method call) is left to the process's end.
+    void EndWorkers(DWORD boundMs);
+
+    // The launch passes and the terminating pauses; started from the service thread and the
+    // control handler's thread, under workersLock_.
+    std::mutex workersLock_;
+    std::vector<Worker> workers_;
 };
 
 ServiceHost& Host();

@@ -63,13 +63,14 @@ int ServiceHost::OnServicePause() {
         SetServiceState(SERVICE_PAUSED);
         return 1;
     }
-    // The programs are ended on a thread of its own, so that the control handler is not held
-    // up; it reports PAUSED when they have ended, unless another control came meanwhile.
+    // The programs are ended on a worker of their own, so that the control handler is not held
+    // up; it reports PAUSED when they have ended, unless another control came meanwhile (a stop
+    // counts as one, so the worker gives way to it without a signal of its own).
     const DWORD grace = GracefulStopTimeoutMs(keys);
     auto endApplications = [this, grace, pause] {
         EndApplications(grace, SERVICE_PAUSED, [this, pause] { return controlCount == pause; });
     };
-    if (!StartThread(endApplications)) endApplications();
+    if (!StartWorker(endApplications)) endApplications();
     return 1;
 }
 

@@ -54,16 +54,16 @@ Supervisor::Supervisor(const ServiceKeys& keys, LaunchTracker& tracker)
     : keys_(keys), tracker_(tracker), shutdown_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
 
 Supervisor::~Supervisor() {
-    std::vector<HANDLE> threads;
+    std::vector<const Worker*> threads;
     {
         std::lock_guard<std::mutex> guard(mutex_);
         shuttingDown_ = true;
-        for (const auto& watcher : watchers_) threads.push_back(watcher->thread.get());
+        for (const auto& watcher : watchers_) threads.push_back(&watcher->thread);
     }
     (void)SetEvent(shutdown_.get());
     changed_.notify_all();
     // Outside the lock: a watcher takes it once more to say that it has finished.
-    for (HANDLE thread : threads) (void)WaitForSingleObject(thread, INFINITE);
+    for (const Worker* thread : threads) (void)thread->Join(INFINITE);
 }
 
 HANDLE Supervisor::JobForNewPrograms() {
@@ -93,8 +93,7 @@ void Supervisor::Adopt(const std::string& application, const StartedProgram& sta
     if (shuttingDown_) return;
     Watcher* adopted = watcher.get();
     watchers_.push_back(std::move(watcher));
-    adopted->thread.reset(CreateThread(nullptr, 0, &Supervisor::WatcherThread, adopted, 0, nullptr));
-    if (!adopted->thread) watchers_.pop_back();
+    if (!adopted->thread.Start([adopted](HANDLE) { RunWatcher(*adopted); })) watchers_.pop_back();
 }
 
 void Supervisor::ReportJobError(const std::string& application, const StartedProgram& started) {
@@ -106,7 +105,7 @@ void Supervisor::ReapFinishedWatchers() {
     for (auto watcher = watchers_.begin(); watcher != watchers_.end();) {
         // One that has said it finished has only its return left; it goes once it has
         // returned, so that a launch in flight never waits here for a thread to end.
-        if ((*watcher)->finished && WaitForSingleObject((*watcher)->thread.get(), 0) == WAIT_OBJECT_0)
+        if ((*watcher)->finished && (*watcher)->thread.Join(0))
             watcher = watchers_.erase(watcher);
         else
             ++watcher;
@@ -148,14 +147,12 @@ void Supervisor::FinishExitReports(DWORD timeoutMs) {
     });
 }
 
-DWORD WINAPI Supervisor::WatcherThread(void* parameter) {
-    Watcher& watcher = *static_cast<Watcher*>(parameter);
+void Supervisor::RunWatcher(Watcher& watcher) {
     Supervisor& owner = *watcher.owner;
     owner.Watch(watcher.line);
     std::lock_guard<std::mutex> guard(owner.mutex_);
     watcher.finished = true;
     owner.changed_.notify_all();
-    return 0;
 }
 
 void Supervisor::Watch(Line& line) {

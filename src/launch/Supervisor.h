@@ -12,6 +12,7 @@
 // that ends the applications, forgets the restarts still to come.
 #pragma once
 #include "base/Owners.h"
+#include "base/Worker.h"
 #include "config/ServiceKeys.h"
 #include "launch/Tracking.h"
 
@@ -71,7 +72,7 @@ private:
     struct Watcher {
         Supervisor* owner = nullptr;
         Line line;
-        UniqueHandle thread;
+        Worker thread;
         bool finished = false;  // under mutex_
     };
     struct Restart {
@@ -80,7 +81,7 @@ private:
         DWORD waitMs;
     };
 
-    static DWORD WINAPI WatcherThread(void* parameter);
+    static void RunWatcher(Watcher& watcher);
     void Watch(Line& line);
     bool WaitForEnd(const Line& line);
     std::optional<Restart> ReportExit(Line& line);
@@ -93,7 +94,9 @@ private:
 
     const ServiceKeys& keys_;
     LaunchTracker& tracker_;
-    UniqueHandle shutdown_;  // set when the supervisor goes away
+    // Set when the supervisor goes away; one signal for every watcher, rather than each
+    // worker's own, so that a watcher's waits need no more than the supervisor.
+    UniqueHandle shutdown_;
     std::atomic<bool> jobErrorReported_{false};
 
     std::mutex mutex_;  // guards everything below

@@ -2,6 +2,7 @@
 
 #include "base/FaultGuard.h"
 #include "base/Waiting.h"
+#include "base/Worker.h"
 
 #include <algorithm>
 #include <chrono>
@@ -128,14 +129,14 @@ LaunchTracker::SweepOutcome LaunchTracker::Sweep(Ticket mark, const SweepBounds&
     // server that never answers (hung in its Release, or its process suspended) holds only
     // that thread. Without a thread the release is made here.
     if (!servers.empty()) {
-        auto owned = std::make_unique<std::vector<ServerReference>>(std::move(servers));
-        UniqueHandle releasing(CreateThread(nullptr, 0, &LaunchTracker::ReleaseServers, owned.get(), 0, nullptr));
-        if (releasing) {
-            (void)owned.release();  // the thread owns them now
-            outcome.serversLeft = WaitForAllWithin({releasing.get()}, bounds.serversMs, tick) > 0;
-        } else {
+        auto owned = std::make_shared<std::vector<ServerReference>>(std::move(servers));
+        // The worker is a member of the multithreaded apartment, in which the references were
+        // taken; one that is abandoned keeps its share of them.
+        Worker releasing;
+        if (releasing.Start([owned](HANDLE) { owned->clear(); /* in the order they were tracked */ }))
+            outcome.serversLeft = WaitForAllWithin({releasing.Thread()}, bounds.serversMs, tick) > 0;
+        else
             owned->clear();
-        }
     }
 
     // Termination is asynchronous: the sweep waits until the programs have ended, so that
@@ -148,15 +149,6 @@ LaunchTracker::SweepOutcome LaunchTracker::Sweep(Ticket mark, const SweepBounds&
     }
     outcome.programsLeft = WaitForAllWithin(ending, bounds.exitsMs, tick);
     return outcome;
-}
-
-DWORD WINAPI LaunchTracker::ReleaseServers(void* parameter) {
-    // The references were taken in the multithreaded apartment; this thread joins it to release
-    // them.
-    ComInitialization apartment(COINIT_MULTITHREADED);
-    std::unique_ptr<std::vector<ServerReference>> servers(static_cast<std::vector<ServerReference>*>(parameter));
-    servers->clear();  // in the order they were tracked
-    return 0;
 }
 
 bool LaunchTracker::WaitForLaunchesBefore(Ticket mark, DWORD boundMs, const std::function<void()>& progress) {

@@ -121,8 +121,6 @@ private:
     };
 
     void EndLaunch(Ticket ticket);
-    // The thread that releases the servers a sweep took (it owns them).
-    static DWORD WINAPI ReleaseServers(void* parameter);
     // Waits until no launch of a pass before mark is in flight, or the bound has passed.
     bool WaitForLaunchesBefore(Ticket mark, DWORD boundMs, const std::function<void()>& progress);
     // Takes out of the tables what the passes before mark tracked.
