@@ -40,24 +40,22 @@ const Option* MatchOption(const char* remainder) {
     return nullptr;
 }
 
-DWORD RunConfigure() {
-    ServiceHost& host = Host();
+DWORD RunConfigure(ServiceHost& host, UserInterface* ui) {
     if (!IsLocalAdministrator()) {
         ShowMessageBox(nullptr,
                        "Access denied. You must be a member of local administrators group\nto configure Corvane.",
-                       host.serviceName, MB_ICONERROR | MB_SERVICE_NOTIFICATION);
+                       host.Identity().serviceName, MB_ICONERROR | MB_SERVICE_NOTIFICATION);
         return 0;
     }
     // The class objects stay registered while the configuration is open, so COM requests are
     // served meanwhile.
     host.PrepareRun();
-    if (host.ui) host.ui->ShowConfiguration(host);
+    if (ui) ui->ShowConfiguration(host);
     host.EndRun();
     return 0;
 }
 
-DWORD RunServiceOrServer() {
-    ServiceHost& host = Host();
+DWORD RunServiceOrServer(ServiceHost& host, bool startedByCom) {
     RegistryKey appIdRoot;
     LONG result = appIdRoot.Open(HKEY_CLASSES_ROOT, "AppID", KEY_READ);
     if (result != ERROR_SUCCESS) return static_cast<DWORD>(result);
@@ -68,12 +66,13 @@ DWORD RunServiceOrServer() {
     // Only the presence of the value matters.
     char localService[260];
     DWORD size = sizeof localService;
-    host.isService = RegQueryValueExA(appId.get(), kLocalServiceValue, nullptr, nullptr,
-                                      reinterpret_cast<BYTE*>(localService), &size) == ERROR_SUCCESS;
+    const bool asService = RegQueryValueExA(appId.get(), kLocalServiceValue, nullptr, nullptr,
+                                            reinterpret_cast<BYTE*>(localService), &size) == ERROR_SUCCESS;
+    host.SetRunMode(asService, startedByCom);
     host.PrepareRun();
     host.StartHost();
     host.EndRun();
-    return host.status.dwWin32ExitCode;
+    return host.ExitCode();
 }
 
 }  // namespace
@@ -102,7 +101,8 @@ DWORD RunEntry(HINSTANCE instance, const char* commandLine, UserInterface* ui) {
 
     ServiceHost& host = Host();
     host.InitHost(instance, IDS_SERVICENAME, ui);
-    host.isService = true;
+    const HostIdentity& identity = host.Identity();
+    bool startedByCom = false;
 
     for (const char* position = FindNextOption(commandLine, "-/"); position;
          position = FindNextOption(position, "-/")) {
@@ -110,29 +110,29 @@ DWORD RunEntry(HINSTANCE instance, const char* commandLine, UserInterface* ui) {
         if (!option) continue;
         switch (option->action) {
         case Action::Help:
-            ShowMessageBox(nullptr, HelpText(host.serviceName), host.serviceName, MB_ICONINFORMATION);
+            ShowMessageBox(nullptr, HelpText(identity.serviceName), identity.serviceName, MB_ICONINFORMATION);
             return 0;
         case Action::Install:
-            return static_cast<DWORD>(RegisterHost(true, true));
+            return static_cast<DWORD>(RegisterHost(identity, true, true));
         case Action::Remove:
-            return static_cast<DWORD>(UnregisterHost(true, true));
+            return static_cast<DWORD>(UnregisterHost(identity, true, true));
         case Action::InstallService:
-            return static_cast<DWORD>(RegisterHost(false, true));
+            return static_cast<DWORD>(RegisterHost(identity, false, true));
         case Action::RemoveService:
-            return static_cast<DWORD>(UnregisterHost(false, true));
+            return static_cast<DWORD>(UnregisterHost(identity, false, true));
         case Action::InstallComServer:
-            return static_cast<DWORD>(RegisterHost(true, false));
+            return static_cast<DWORD>(RegisterHost(identity, true, false));
         case Action::RemoveComServer:
-            return static_cast<DWORD>(UnregisterHost(true, false));
+            return static_cast<DWORD>(UnregisterHost(identity, true, false));
         case Action::Configure:
-            return RunConfigure();
+            return RunConfigure(host, ui);
         case Action::Tray:
             // Neither a service nor a COM server: the icon in the caller's own session.
-            return host.ui ? host.ui->RunTray(host) : 0;
+            return ui ? ui->RunTray(host) : 0;
         case Action::Embedding:
-            host.startedByCom = true;
+            startedByCom = true;
             break;
         }
     }
-    return RunServiceOrServer();
+    return RunServiceOrServer(host, startedByCom);
 }

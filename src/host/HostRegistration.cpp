@@ -7,7 +7,6 @@
 #include "base/RegistryKey.h"
 #include "com/ClassTable.h"
 #include "host/Installation.h"
-#include "host/ServiceHost.h"
 #include "registrar/RegistrarScript.h"
 #include "Guids.h"
 #include "resource.h"
@@ -24,8 +23,8 @@ namespace {
 constexpr DWORD kServiceGoneTimeoutMs = 30000;
 
 // Waits until the service is no longer known to the service manager (deleted and stopped).
-void WaitUntilServiceGone() {
-    for (DWORD waited = 0; waited < kServiceGoneTimeoutMs && IsServiceInstalled(); waited += 100) Sleep(100);
+void WaitUntilServiceGone(const HostIdentity& identity) {
+    for (DWORD waited = 0; waited < kServiceGoneTimeoutMs && IsServiceInstalled(identity); waited += 100) Sleep(100);
 }
 
 // Reports text to the event log and fails, keeping the thread's last error for the caller.
@@ -68,20 +67,20 @@ HRESULT ForgetServiceInAppId() {
 
 }  // namespace
 
-bool IsServiceInstalled() {
+bool IsServiceInstalled(const HostIdentity& identity) {
     ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager) return false;
-    ServiceHandle service(OpenServiceA(manager.get(), Host().serviceName.c_str(), SERVICE_QUERY_CONFIG));
+    ServiceHandle service(OpenServiceA(manager.get(), identity.serviceName.c_str(), SERVICE_QUERY_CONFIG));
     return static_cast<bool>(service);
 }
 
-bool CreateHostService() {
-    if (IsServiceInstalled()) return true;
+bool CreateHostService(const HostIdentity& identity) {
+    if (IsServiceInstalled(identity)) return true;
     ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager) return FailWithEvent("Could not open Service Manager.");
     // Quoted: unquoted, a path with a blank lets the service manager start another program.
     const std::string binaryPath = "\"" + ExecutablePath() + "\"";
-    const std::string& name = Host().serviceName;
+    const std::string& name = identity.serviceName;
     ServiceHandle service(CreateServiceA(manager.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
                                          SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS, SERVICE_AUTO_START,
                                          SERVICE_ERROR_NORMAL, binaryPath.c_str(), nullptr, nullptr, "RPCSS\0",
@@ -90,11 +89,11 @@ bool CreateHostService() {
     return true;
 }
 
-bool DeleteHostService() {
-    if (!IsServiceInstalled()) return true;
+bool DeleteHostService(const HostIdentity& identity) {
+    if (!IsServiceInstalled(identity)) return true;
     ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager) return FailWithEvent("Could not open Service Manager.");
-    ServiceHandle service(OpenServiceA(manager.get(), Host().serviceName.c_str(), SERVICE_STOP | DELETE));
+    ServiceHandle service(OpenServiceA(manager.get(), identity.serviceName.c_str(), SERVICE_STOP | DELETE));
     if (!service) return FailWithEvent("Could not open Service.");
     SERVICE_STATUS status{};
     (void)ControlService(service.get(), SERVICE_CONTROL_STOP, &status);  // a stopped service refuses; fine
@@ -119,23 +118,23 @@ void ResetLocalServerKeys() {
     }
 }
 
-HRESULT RegisterClasses() {
+HRESULT RegisterClasses(const HostIdentity& identity) {
     for (const ClassEntry& entry : ProgramClassTable())
-        RETURN_IF_FAILED(RunRegistrationScript(Host().instance, entry.registrationScript, true));
-    return RegisterTypeLibrary();
+        RETURN_IF_FAILED(RunRegistrationScript(identity.instance, entry.registrationScript, true));
+    return RegisterTypeLibrary(identity);
 }
 
-HRESULT UnregisterClasses() {
+HRESULT UnregisterClasses(const HostIdentity& identity) {
     HRESULT result = S_OK;
     for (const ClassEntry& entry : ProgramClassTable())
-        KeepFirstFailure(result, RunRegistrationScript(Host().instance, entry.registrationScript, false));
-    KeepFirstFailure(result, UnregisterTypeLibrary());
+        KeepFirstFailure(result, RunRegistrationScript(identity.instance, entry.registrationScript, false));
+    KeepFirstFailure(result, UnregisterTypeLibrary(identity));
     return result;
 }
 
-HRESULT LoadOwnTypeLibrary(ITypeLib** library, std::wstring* path) {
+HRESULT LoadOwnTypeLibrary(const HostIdentity& identity, ITypeLib** library, std::wstring* path) {
     *library = nullptr;
-    std::wstring file = ModuleFileNameWide(Host().instance);
+    std::wstring file = ModuleFileNameWide(identity.instance);
     if (file.empty()) return LastErrorResult();
     HRESULT result = LoadTypeLib(file.c_str(), library);
     if (FAILED(result)) {
@@ -184,9 +183,9 @@ void RegisterUnderNeutralLocale(ITypeLib* library, const std::wstring& path) {
 // What the type library of the other architecture's build registered: its interface keys in
 // that build's registry view, and its platform's name below each locale of the shared version
 // key. The version key goes too when no locale is left in it.
-void RemoveOtherBuildTypeLibrary() {
+void RemoveOtherBuildTypeLibrary(const HostIdentity& identity) {
     ComPtr<ITypeLib> library;
-    if (FAILED(LoadOwnTypeLibrary(&library, nullptr))) return;
+    if (FAILED(LoadOwnTypeLibrary(identity, &library, nullptr))) return;
     RegistryKey interfaces;
     if (interfaces.Open(HKEY_CLASSES_ROOT, "Interface", KEY_ALL_ACCESS | kOtherRegistryView) == ERROR_SUCCESS) {
         for (UINT index = 0; index < library->GetTypeInfoCount(); ++index) {
@@ -237,18 +236,18 @@ void RemoveOtherBuildTypeLibrary() {
 // Installing or removing either build also removes the class registration that the other
 // architecture's build left in its own registry view, so that one build replaces the other
 // and a removal leaves neither behind. The service and the AppID are shared by both views.
-void RemoveOtherBuildClasses() {
+void RemoveOtherBuildClasses(const HostIdentity& identity) {
     for (const ClassEntry& entry : ProgramClassTable())
-        (void)RunRegistrationScript(Host().instance, entry.registrationScript, false, nullptr, kOtherRegistryView);
-    RemoveOtherBuildTypeLibrary();
+        (void)RunRegistrationScript(identity.instance, entry.registrationScript, false, nullptr, kOtherRegistryView);
+    RemoveOtherBuildTypeLibrary(identity);
 }
 
 }  // namespace
 
-HRESULT RegisterTypeLibrary() {
+HRESULT RegisterTypeLibrary(const HostIdentity& identity) {
     ComPtr<ITypeLib> library;
     std::wstring path;
-    HRESULT result = LoadOwnTypeLibrary(&library, &path);
+    HRESULT result = LoadOwnTypeLibrary(identity, &library, &path);
     if (FAILED(result)) return result;
     std::size_t separator = path.find_last_of(L"\\/:");
     std::wstring helpDirectory = separator == std::wstring::npos ? std::wstring() : path.substr(0, separator + 1);
@@ -257,9 +256,9 @@ HRESULT RegisterTypeLibrary() {
     return result;
 }
 
-HRESULT UnregisterTypeLibrary() {
+HRESULT UnregisterTypeLibrary(const HostIdentity& identity) {
     ComPtr<ITypeLib> library;
-    HRESULT result = LoadOwnTypeLibrary(&library, nullptr);
+    HRESULT result = LoadOwnTypeLibrary(identity, &library, nullptr);
     if (FAILED(result)) return result;
     TLIBATTR* attributes = nullptr;
     if (FAILED(library->GetLibAttr(&attributes))) return result;
@@ -283,22 +282,22 @@ HRESULT UnregisterTypeLibrary() {
     return result;
 }
 
-HRESULT RegisterHost(bool classes, bool service) {
+HRESULT RegisterHost(const HostIdentity& identity, bool classes, bool service) {
     ComInitialization com(COINIT_APARTMENTTHREADED);
     HRESULT result = com.result();
     if (FAILED(result)) return result;
 
     // Any installed service goes first, whichever halves are installed. Its stop is requested
     // but it may take a moment to end; the new service is created once the old one is gone.
-    bool hadService = IsServiceInstalled();
-    (void)DeleteHostService();
-    if (hadService) WaitUntilServiceGone();
+    bool hadService = IsServiceInstalled(identity);
+    (void)DeleteHostService(identity);
+    if (hadService) WaitUntilServiceGone(identity);
     // A service still there now is marked for deletion (its process or a handle holds it):
     // it would vanish later, so it does not count as installed.
-    bool serviceBlocked = hadService && IsServiceInstalled();
+    bool serviceBlocked = hadService && IsServiceInstalled(identity);
 
     if (service) {
-        (void)RunRegistrationScript(Host().instance, IDR_APPID_SCRIPT, true);
+        (void)RunRegistrationScript(identity.instance, IDR_APPID_SCRIPT, true);
         RegistryKey appIdRoot;
         LONG error = appIdRoot.Open(HKEY_CLASSES_ROOT, "AppID", KEY_WRITE);
         if (error != ERROR_SUCCESS) return static_cast<HRESULT>(error);
@@ -307,13 +306,13 @@ HRESULT RegisterHost(bool classes, bool service) {
         if (error != ERROR_SUCCESS) return static_cast<HRESULT>(error);
         RegDeleteValueA(appId.get(), kLocalServiceValue);
         // COM starts the service named here to serve the classes, so it names this service.
-        (void)SetTextValue(appId.get(), kLocalServiceValue, Host().serviceName);
+        (void)SetTextValue(appId.get(), kLocalServiceValue, identity.serviceName);
         (void)SetTextValue(appId.get(), kServiceParametersValue, "-Install");
         // A failed creation is in the event log, and reaches the exit code.
         if (serviceBlocked) {
             LogEventText("Could not create Service.");
             result = HRESULT_FROM_WIN32(ERROR_SERVICE_MARKED_FOR_DELETE);
-        } else if (!CreateHostService() && SUCCEEDED(result)) {
+        } else if (!CreateHostService(identity) && SUCCEEDED(result)) {
             DWORD error = GetLastError();
             result = error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
         }
@@ -322,18 +321,18 @@ HRESULT RegisterHost(bool classes, bool service) {
         if (!service) {
             // The COM half alone: the program serves its classes only where the AppID key
             // exists, and the service deleted above must no longer be named there.
-            KeepFirstFailure(result, RunRegistrationScript(Host().instance, IDR_APPID_SCRIPT, true));
+            KeepFirstFailure(result, RunRegistrationScript(identity.instance, IDR_APPID_SCRIPT, true));
             KeepFirstFailure(result, ForgetServiceInAppId());
         }
-        RemoveOtherBuildClasses();
+        RemoveOtherBuildClasses(identity);
         ResetLocalServerKeys();
-        HRESULT registered = RegisterClasses();
+        HRESULT registered = RegisterClasses(identity);
         if (FAILED(registered) || SUCCEEDED(result)) result = registered;
     }
     return result;
 }
 
-HRESULT UnregisterHost(bool classes, bool service) {
+HRESULT UnregisterHost(const HostIdentity& identity, bool classes, bool service) {
     ComInitialization com(COINIT_APARTMENTTHREADED);
     if (FAILED(com.result())) return com.result();
     HRESULT result = S_OK;
@@ -341,16 +340,16 @@ HRESULT UnregisterHost(bool classes, bool service) {
     // the service goes with the service.
     if (service) {
         if (classes || !AreClassesRegistered())
-            KeepFirstFailure(result, RunRegistrationScript(Host().instance, IDR_APPID_SCRIPT, false));
+            KeepFirstFailure(result, RunRegistrationScript(identity.instance, IDR_APPID_SCRIPT, false));
         else
             KeepFirstFailure(result, ForgetServiceInAppId());
-        if (!DeleteHostService()) KeepFirstFailure(result, LastErrorResult());
+        if (!DeleteHostService(identity)) KeepFirstFailure(result, LastErrorResult());
     }
     if (classes) {
-        RemoveOtherBuildClasses();
-        KeepFirstFailure(result, UnregisterClasses());
-        if (!service && !IsServiceInstalled())
-            KeepFirstFailure(result, RunRegistrationScript(Host().instance, IDR_APPID_SCRIPT, false));
+        RemoveOtherBuildClasses(identity);
+        KeepFirstFailure(result, UnregisterClasses(identity));
+        if (!service && !IsServiceInstalled(identity))
+            KeepFirstFailure(result, RunRegistrationScript(identity.instance, IDR_APPID_SCRIPT, false));
     }
     return result;
 }

@@ -37,41 +37,58 @@ ServiceHost& Host() {
 }
 
 void ServiceHost::InitHost(HINSTANCE module, UINT serviceNameId, UserInterface* userInterface) {
-    instance = module;
-    ui = userInterface;
+    ui_ = userInterface;
 
     // Until a message loop starts elsewhere, the last release of a plain COM server ends the
     // loop of this thread: its queue exists from now on, so a quit posted before the loop
     // starts is not lost.
     MSG message;
     PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
-    messageThreadId = GetCurrentThreadId();
-    isService = true;
+    TakeMessageThread();
+    isService_ = true;
 
     char name[256] = "";
     LoadStringA(module, serviceNameId, name, sizeof name);
-    serviceName = name;
-    SetProgramName(serviceName);
-    keys = ServiceKeys::ForService(serviceName);
+    identity_.instance = module;
+    identity_.serviceName = name;
+    SetProgramName(identity_.serviceName);
+    identity_.keys = ServiceKeys::ForService(identity_.serviceName);
     // Named here rather than when a run is prepared: the tray of a user's session prepares no
     // run but shows the same dialogs.
-    helpFileName = "Kestrun.hlp";
-    comServer.keys = keys;
-    lastReleaseUnanswered = false;
-    comServer.lifetime.SetLastReleaseAction([this] {
+    identity_.helpFileName = "Kestrun.hlp";
+    comServer_.keys = identity_.keys;
+    lastReleaseUnanswered_ = false;
+    comServer_.lifetime.SetLastReleaseAction([this] {
         // A service lives on without objects; a plain COM server ends with its last one.
-        if (isService)
-            lastReleaseUnanswered = true;
+        if (isService_)
+            lastReleaseUnanswered_ = true;
         else
-            PostThreadMessageA(messageThreadId, WM_QUIT, 0, 0);
+            PostThreadMessageA(messageThreadId_, WM_QUIT, 0, 0);
     });
 
-    status = {};
-    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-    status.dwCurrentState = SERVICE_STOPPED;
+    std::lock_guard<std::recursive_mutex> guard(stateLock_);
+    status_ = {};
+    status_.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status_.dwCurrentState = SERVICE_STOPPED;
     // Stop, pause and continue are accepted in every state; shutdown never.
-    status.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE;
-    statusHandle = nullptr;
+    status_.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE;
+    statusHandle_ = nullptr;
+}
+
+void ServiceHost::SetRunMode(bool asService, bool startedByCom) {
+    isService_ = asService;
+    startedByCom_ = startedByCom;
+    lastReleaseUnanswered_ = false;
+}
+
+DWORD ServiceHost::ExitCode() const {
+    std::lock_guard<std::recursive_mutex> guard(stateLock_);
+    return status_.dwWin32ExitCode;
+}
+
+DWORD ServiceHost::CurrentState() const {
+    std::lock_guard<std::recursive_mutex> guard(stateLock_);
+    return status_.dwCurrentState;
 }
 
 int ServiceHost::PrepareRun() {
@@ -83,51 +100,51 @@ int ServiceHost::PrepareRun() {
     (void)CoInitializeSecurity(descriptor.get(), -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT,
                                RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
 
-    classCookies.clear();
+    classCookies_.clear();
     for (const ClassEntry& entry : ProgramClassTable()) {
         Microsoft::WRL::ComPtr<IUnknown> classObject;
         DWORD cookie = 0;
-        HRESULT result = entry.createClassObject(comServer, IID_IUnknown,
+        HRESULT result = entry.createClassObject(comServer_, IID_IUnknown,
                                                  reinterpret_cast<void**>(classObject.GetAddressOf()));
         if (SUCCEEDED(result))
             result = CoRegisterClassObject(*entry.clsid, classObject.Get(),
                                            CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER,
                                            REGCLS_MULTIPLEUSE, &cookie);
         if (FAILED(result)) break;
-        classCookies.push_back(cookie);
+        classCookies_.push_back(cookie);
     }
 
-    PrepareRegistry();
+    PrepareRegistry(identity_);
     return 1;
 }
 
 void ServiceHost::StartHost() {
     char name[256];
-    lstrcpynA(name, serviceName.c_str(), sizeof name);
+    lstrcpynA(name, identity_.serviceName.c_str(), sizeof name);
     SERVICE_TABLE_ENTRYA table[] = {{name, &ServiceHost::ServiceMain}, {nullptr, nullptr}};
 
     // A second process never tries to become the service while the service runs.
-    if (IsServiceRunning()) isService = false;
-    if (isService) {
-        if (!StartServiceCtrlDispatcherA(table)) isService = false;
-        if (isService) return;  // the dispatcher returned: the service has stopped
+    if (IsServiceRunning()) isService_ = false;
+    if (isService_) {
+        if (!StartServiceCtrlDispatcherA(table)) isService_ = false;
+        if (isService_) return;  // the dispatcher returned: the service has stopped
         // From here on every last release posts the quit. One that came while the dispatcher
         // was tried posted none: with no lock left, the server has nothing more to serve.
-        if (lastReleaseUnanswered && comServer.lifetime.Count() == 0) return;
+        if (lastReleaseUnanswered_ && comServer_.lifetime.Count() == 0) return;
     }
-    if (startedByCom) RunMessageLoop();
+    if (startedByCom_) RunMessageLoop();
 }
 
 void ServiceHost::EndRun() {
-    for (DWORD cookie : classCookies)
+    for (DWORD cookie : classCookies_)
         if (FAILED(CoRevokeClassObject(cookie))) break;
-    classCookies.clear();
+    classCookies_.clear();
     CoUninitialize();
 }
 
 bool ServiceHost::StartLaunchWorker(LaunchTracker::Ticket ticket) {
     // A pass ends by its ticket, which a stop or pause cancels; it needs no signal of its own.
-    return StartWorker([this, ticket] { (void)RunLaunchWorker(keys, tracker, ticket, &supervisor); });
+    return StartWorker([this, ticket] { (void)RunLaunchWorker(identity_.keys, tracker_, ticket, &supervisor_); });
 }
 
 bool ServiceHost::StartWorker(std::function<void()> work) {
@@ -155,57 +172,66 @@ void ServiceHost::EndWorkers(DWORD boundMs) {
 }
 
 void ServiceHost::AdvanceCheckpoint() {
-    std::lock_guard<std::recursive_mutex> guard(stateLock);
+    std::lock_guard<std::recursive_mutex> guard(stateLock_);
     // A state that is not pending has no checkpoint: a wait that a continue or stop has just
     // overtaken says nothing more.
-    const DWORD state = status.dwCurrentState;
+    const DWORD state = status_.dwCurrentState;
     if (state == SERVICE_RUNNING || state == SERVICE_PAUSED || state == SERVICE_STOPPED) return;
-    ++status.dwCheckPoint;
-    status.dwWaitHint = kPendingWaitHintMs;
-    (void)SetServiceStatus(statusHandle, &status);
+    ++status_.dwCheckPoint;
+    status_.dwWaitHint = kPendingWaitHintMs;
+    (void)SetServiceStatus(statusHandle_, &status_);
 }
 
 void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
     ServiceHost& host = Host();
-    host.status.dwCurrentState = SERVICE_START_PENDING;
+    {
+        std::lock_guard<std::recursive_mutex> guard(host.stateLock_);
+        host.status_.dwCurrentState = SERVICE_START_PENDING;
+    }
     // Give this thread its message queue now, so that a stop arriving before the message
     // loop starts still finds a thread to post WM_QUIT to.
     MSG message;
     PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
-    host.messageThreadId = GetCurrentThreadId();
+    host.TakeMessageThread();
 
-    host.statusHandle = RegisterServiceCtrlHandlerA(host.serviceName.c_str(), &ServiceHost::ServiceControlHandler);
-    if (!host.statusHandle) {
+    const SERVICE_STATUS_HANDLE statusHandle =
+        RegisterServiceCtrlHandlerA(host.identity_.serviceName.c_str(), &ServiceHost::ServiceControlHandler);
+    if (!statusHandle) {
         LogEventText("Could not register service control handler");
         return;
     }
-    host.SetServiceState(SERVICE_START_PENDING);
-    host.status.dwWin32ExitCode = 0;
-    host.status.dwCheckPoint = 0;
-    host.status.dwWaitHint = 0;
+    {
+        std::lock_guard<std::recursive_mutex> guard(host.stateLock_);
+        host.statusHandle_ = statusHandle;
+        host.SetServiceState(SERVICE_START_PENDING);
+        host.status_.dwWin32ExitCode = 0;
+        host.status_.dwCheckPoint = 0;
+        host.status_.dwWaitHint = 0;
+    }
 
     // The pass's ticket is taken here, before RUNNING can be reported: a stop or pause that
     // comes before the worker runs still cancels its pass.
-    if (!host.StartLaunchWorker(host.tracker.BeginPass())) {
+    if (!host.StartLaunchWorker(host.tracker_.BeginPass())) {
         // Report the failure as stopped rather than leave the service start pending forever.
         DWORD error = GetLastError();
         LogEventText("Could not create worker thread");
-        host.status.dwWin32ExitCode = error;
+        std::lock_guard<std::recursive_mutex> guard(host.stateLock_);
+        host.status_.dwWin32ExitCode = error;
         host.SetServiceState(SERVICE_STOPPED);
         return;
     }
 
     if (!SetConsoleCtrlHandler(&ServiceHost::ConsoleControlHandler, TRUE))
         LogEventText("Control Handler could not be installed");
-    if (host.ui) host.mainWindow = host.ui->CreateMainWindow(host);
+    if (host.ui_) host.mainWindow_ = host.ui_->CreateMainWindow(host);
 
     host.RunMessageLoop();
 
     // A stop that ends the programs ends them here, on the service thread, so that the control
     // handler is never held up.
-    if (host.stopTerminates.exchange(false))
-        host.EndApplications(host.stopGraceMs.exchange(0), 0, [] { return true; });
-    host.supervisor.FinishExitReports(kExitReportsMs);
+    if (host.stopTerminates_.exchange(false))
+        host.EndApplications(host.stopGraceMs_.exchange(0), 0, [] { return true; });
+    host.supervisor_.FinishExitReports(kExitReportsMs);
 
     // The stop cancelled every pass, which ends before its next launch. A launch in hand
     // (creating one process and tracking it) is given a bounded time to finish, so that the
@@ -213,7 +239,7 @@ void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
     // not waited for: the process's end takes the call along.
     {
         const ULONGLONG started = GetTickCount64();
-        while (!host.tracker.WaitForLaunchesInFlight(kCheckpointMs) && GetTickCount64() - started < kLaunchGraceMs)
+        while (!host.tracker_.WaitForLaunchesInFlight(kCheckpointMs) && GetTickCount64() - started < kLaunchGraceMs)
             host.AdvanceCheckpoint();
     }
     // The passes have been cancelled and a terminating pause gives way to the stop: the workers
@@ -221,24 +247,24 @@ void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
     // this bound (the process's end takes the call along).
     host.AdvanceCheckpoint();
     host.EndWorkers(kWorkerEndMs);
-    if (host.mainWindow) {
-        WinHelpA(host.mainWindow, host.helpFileName.c_str(), HELP_QUIT, 0);
-        SendMessageA(host.mainWindow, WM_CLOSE, 0, 0);
-        host.mainWindow = nullptr;
+    if (host.mainWindow_) {
+        WinHelpA(host.mainWindow_, host.identity_.helpFileName.c_str(), HELP_QUIT, 0);
+        SendMessageA(host.mainWindow_, WM_CLOSE, 0, 0);
+        host.mainWindow_ = nullptr;
     }
     host.SetServiceState(SERVICE_STOPPED);
 }
 
 void ServiceHost::RunMessageLoop() {
-    messageThreadId = GetCurrentThreadId();
-    if (isService) {
+    TakeMessageThread();
+    if (isService_) {
         // A stop or pause that came while the service was starting has the last word.
-        std::lock_guard<std::recursive_mutex> guard(stateLock);
-        if (status.dwCurrentState == SERVICE_START_PENDING) SetServiceState(SERVICE_RUNNING);
+        std::lock_guard<std::recursive_mutex> guard(stateLock_);
+        if (status_.dwCurrentState == SERVICE_START_PENDING) SetServiceState(SERVICE_RUNNING);
     }
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-        if (mainWindow && IsDialogMessageA(mainWindow, &message)) continue;
+        if (mainWindow_ && IsDialogMessageA(mainWindow_, &message)) continue;
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
@@ -249,7 +275,7 @@ void WINAPI ServiceHost::ServiceControlHandler(DWORD code) {
     switch (code) {
     case SERVICE_CONTROL_STOP:
         host.OnServiceStop();
-        PostThreadMessageA(host.messageThreadId, WM_QUIT, 0, 0);
+        PostThreadMessageA(host.messageThreadId_, WM_QUIT, 0, 0);
         break;
     case SERVICE_CONTROL_PAUSE:
         host.OnServicePause();
@@ -267,51 +293,60 @@ void WINAPI ServiceHost::ServiceControlHandler(DWORD code) {
 }
 
 void ServiceHost::SetServiceState(DWORD state) {
-    std::lock_guard<std::recursive_mutex> guard(stateLock);
-    status.dwCurrentState = state;
-    status.dwCheckPoint = 0;
+    std::lock_guard<std::recursive_mutex> guard(stateLock_);
+    status_.dwCurrentState = state;
+    status_.dwCheckPoint = 0;
     // A pending state promises its next word within the wait hint; AdvanceCheckpoint keeps it.
     const bool pending = state != SERVICE_RUNNING && state != SERVICE_PAUSED && state != SERVICE_STOPPED;
-    status.dwWaitHint = pending ? kPendingWaitHintMs : 0;
+    status_.dwWaitHint = pending ? kPendingWaitHintMs : 0;
     // The event is reported before the state: once the service manager sees STOPPED the
     // dispatcher returns and the process ends, possibly under a report still being written.
     switch (state) {
     case SERVICE_RUNNING:
-        if (wasPaused) {
-            wasPaused = false;
-            isRunning = true;
+        if (wasPaused_) {
+            wasPaused_ = false;
+            isRunning_ = true;
             LogEventById(MSG_SERVICE_RESUMED);
         } else {
-            isRunning = true;
+            isRunning_ = true;
             LogEventById(MSG_SERVICE_STARTED);
         }
         break;
     case SERVICE_PAUSED:
-        wasPaused = true;
-        isRunning = false;
+        wasPaused_ = true;
+        isRunning_ = false;
         LogEventById(MSG_SERVICE_PAUSED);
         break;
     case SERVICE_STOPPED:
-        isRunning = false;
+        isRunning_ = false;
         LogEventById(MSG_SERVICE_STOPPED);
         break;
     default:
         break;
     }
-    (void)SetServiceStatus(statusHandle, &status);  // not examined: nothing better to do on failure
-    if (ui) ui->ServiceStateChanged(*this, state);
+    (void)SetServiceStatus(statusHandle_, &status_);  // not examined: nothing better to do on failure
+    if (ui_) ui_->ServiceStateChanged(*this, state);
 }
 
 BOOL WINAPI ServiceHost::ConsoleControlHandler(DWORD type) {
-    if (type == CTRL_LOGOFF_EVENT) Host().logoffSeen = true;
+    if (type == CTRL_LOGOFF_EVENT) Host().logoffSeen_ = true;
     return FALSE;  // the next handler in the chain sees the event too
 }
 
 bool ServiceHost::IsServiceRunning() const {
     ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager) return false;
-    ServiceHandle service(OpenServiceA(manager.get(), serviceName.c_str(), SERVICE_QUERY_STATUS));
+    ServiceHandle service(OpenServiceA(manager.get(), identity_.serviceName.c_str(), SERVICE_QUERY_STATUS));
     if (!service) return false;
     SERVICE_STATUS current{};
     return QueryServiceStatus(service.get(), &current) && current.dwCurrentState == SERVICE_RUNNING;
+}
+
+void ServiceHost::WithStateHeld(const std::function<void(std::atomic<bool>& logoffSeen)>& look) {
+    std::lock_guard<std::recursive_mutex> guard(stateLock_);
+    look(logoffSeen_);
+}
+
+void ServiceHost::UnregisterMainWindow(HWND window) {
+    if (mainWindow_ == window) mainWindow_ = nullptr;
 }

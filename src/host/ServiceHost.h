@@ -1,11 +1,17 @@
 // The one process-wide object of the service host: the service's identity, status and
-// configuration keys, the COM server it serves, the launch tracker, and the reactions to the
-// service manager's controls.
+// configuration keys, the COM server it serves, the launch tracker, the workers it starts, and
+// the reactions to the service manager's controls.
+//
+// Threads: the service thread (ServiceMain and its message loop, which is the process's main
+// thread when COM starts a plain server), the control handler's thread, the workers, and the
+// threads of the COM calls. The identity is fixed by InitHost before any of them runs; what
+// changes afterwards is private and says who owns it or which lock guards it.
 #pragma once
 #include "base/Owners.h"
 #include "base/Worker.h"
 #include "com/ServerLifetime.h"
-#include "config/ServiceKeys.h"
+#include "host/HostIdentity.h"
+#include "host/UserInterface.h"
 #include "launch/Supervisor.h"
 #include "launch/Tracking.h"
 
@@ -13,61 +19,64 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
-#include <string>
 #include <vector>
 
-class UserInterface;
-
-class ServiceHost {
+class ServiceHost final : public UiHost {
 public:
-    // Identity and configuration, fixed by InitHost.
-    HINSTANCE instance = nullptr;
-    std::string serviceName;
-    ServiceKeys keys;
-    std::string helpFileName;
-    UserInterface* ui = nullptr;
-
-    // The COM server (its lifetime and the keys its Module class serves) and the cookies of
-    // its registered class objects.
-    ComServer comServer;
-    std::vector<DWORD> classCookies;
-
-    // What the launch passes started, and the supervision of the programs among it.
-    LaunchTracker tracker;
-    Supervisor supervisor{keys, tracker};
-
-    // Service status. SetServiceState and the reactions run under stateLock.
-    SERVICE_STATUS_HANDLE statusHandle = nullptr;
-    SERVICE_STATUS status{};
-    std::recursive_mutex stateLock;
-    std::atomic<DWORD> messageThreadId{0};
-    std::atomic<bool> isService{false};
-    std::atomic<bool> isRunning{false};
-    std::atomic<bool> startedByCom{false};
-    std::atomic<bool> logoffSeen{false};
-    std::atomic<bool> wasPaused{false};
-    // The last server lock went while the process still tried to become the service, so no
-    // quit was posted: a plain COM server that finds no lock afterwards ends at once.
-    std::atomic<bool> lastReleaseUnanswered{false};
-    // Counts the reactions, so that the end of a graceful pause knows whether another control
-    // has come since.
-    std::atomic<unsigned> controlCount{0};
-    // Whether the stop ends the applications, and the grace time it gives them (0: none); the
-    // service thread ends them once its message loop has ended.
-    std::atomic<bool> stopTerminates{false};
-    std::atomic<DWORD> stopGraceMs{0};
-    HWND mainWindow = nullptr;
-
+    // Fixes the identity, prepares the status and makes the calling thread the message thread.
+    // Called once, before any other thread of the host runs.
     void InitHost(HINSTANCE module, UINT serviceNameId, UserInterface* userInterface = nullptr);
-    int PrepareRun();
-    void StartHost();
-    void EndRun();
-    void SetServiceState(DWORD state);
-    void RunMessageLoop();
-    bool IsServiceRunning() const;
+    const HostIdentity& Identity() const override { return identity_; }
 
+    // How the run serves, chosen by the entry point before PrepareRun: as the service (else as
+    // a plain COM server), and whether COM started the process. A last release not yet answered
+    // is forgotten: none can have come before the class objects are registered.
+    void SetRunMode(bool asService, bool startedByCom);
+    // Joins the multithreaded apartment, sets COM security, registers the class objects and
+    // makes sure of the configuration keys. Always 1.
+    int PrepareRun();
+    // Becomes the service when the service manager started the process, else serves COM until
+    // the last release when COM started it.
+    void StartHost();
+    // Revokes the class objects and leaves the apartment.
+    void EndRun();
+    // The exit code that the service last reported.
+    DWORD ExitCode() const;
+
+    // Reports state to the service manager, with its event, and tells the user interface.
+    void SetServiceState(DWORD state);
+    // The state last reported, and whether the last RUNNING came after a pause.
+    DWORD CurrentState() const;
+    bool WasPaused() const { return wasPaused_; }
+    // Makes the calling thread the one whose message loop the last release of a plain COM
+    // server ends; its message queue must exist.
+    void TakeMessageThread() { messageThreadId_ = GetCurrentThreadId(); }
+    // Dispatches the calling thread's messages until WM_QUIT; reports RUNNING first when the
+    // service is still starting.
+    void RunMessageLoop();
+    // The COM server: its lifetime and the keys its Module class serves.
+    ComServer& Server() { return comServer_; }
+    // Set by the console handler at a log-off; the tray's timer clears it once the old
+    // session's taskbar is gone.
+    std::atomic<bool>& LogoffSeen() { return logoffSeen_; }
+
+    // The face the user interface sees.
+    bool IsRunning() const override { return isRunning_; }
+    bool IsServiceRunning() const override;
+    void Pause() override { OnServicePause(); }
+    void Continue() override { OnServiceContinue(); }
+    void WithStateHeld(const std::function<void(std::atomic<bool>& logoffSeen)>& look) override;
+    void RegisterMainWindow(HWND window) override { mainWindow_ = window; }
+    void UnregisterMainWindow(HWND window) override;
+
+    // The callbacks that the system calls without a context; they find the host by Host().
+    static void WINAPI ServiceMain(DWORD argc, char** argv);
+    static void WINAPI ServiceControlHandler(DWORD code);
+    static BOOL WINAPI ConsoleControlHandler(DWORD type);
+
+private:
     // The reactions to the service manager's controls and to the tray's commands; each
-    // returns 1. Serialised by stateLock, and none waits for a launch.
+    // returns 1. Serialised by stateLock_, and none waits for a launch.
     int OnServiceStop();
     int OnServicePause();
     int OnServiceContinue();
@@ -79,12 +88,6 @@ public:
     void EndApplications(DWORD graceMs, DWORD endState, const std::function<bool()>& stillWanted);
     // Tells the service manager that a pending state is progressing.
     void AdvanceCheckpoint();
-
-    static void WINAPI ServiceMain(DWORD argc, char** argv);
-    static void WINAPI ServiceControlHandler(DWORD code);
-    static BOOL WINAPI ConsoleControlHandler(DWORD type);
-
-private:
     // Starts a launch pass with ticket on a worker of its own; false (last error set) when the
     // worker's thread cannot be created.
     bool StartLaunchWorker(LaunchTracker::Ticket ticket);
@@ -95,10 +98,56 @@ private:
     // is still at work then (inside a server's method call) is left to the process's end.
     void EndWorkers(DWORD boundMs);
 
+    // Fixed by InitHost, read by every thread.
+    HostIdentity identity_;
+    UserInterface* ui_ = nullptr;
+
+    // The COM server and the cookies of its class objects; the cookies belong to the thread
+    // that runs PrepareRun and EndRun (the process's main thread).
+    ComServer comServer_;
+    std::vector<DWORD> classCookies_;
+
+    // What the launch passes started, and the supervision of the programs among it; each
+    // guards itself.
+    LaunchTracker tracker_;
+    Supervisor supervisor_{identity_.keys, tracker_};
+
+    // The service's status; SetServiceState, the reactions and AdvanceCheckpoint run under
+    // stateLock_, and so does ServiceMain when it sets the handle and the exit code.
+    mutable std::recursive_mutex stateLock_;
+    SERVICE_STATUS_HANDLE statusHandle_ = nullptr;
+    SERVICE_STATUS status_{};
+    // Written under stateLock_, read without it.
+    std::atomic<bool> isRunning_{false};
+    std::atomic<bool> wasPaused_{false};
+    // Counts the reactions (under stateLock_), so that the end of a graceful pause knows
+    // whether another control has come since.
+    std::atomic<unsigned> controlCount_{0};
+    // Whether the stop ends the applications, and the grace time it gives them (0: none); set
+    // by the stop's reaction, taken by the service thread once its message loop has ended.
+    std::atomic<bool> stopTerminates_{false};
+    std::atomic<DWORD> stopGraceMs_{0};
+
+    // The thread whose message loop a plain server's last release ends, and how the run
+    // serves; set by the entry point and the service thread, read by the COM threads.
+    std::atomic<DWORD> messageThreadId_{0};
+    std::atomic<bool> isService_{false};
+    std::atomic<bool> startedByCom_{false};
+    // The last server lock went while the process still tried to become the service, so no
+    // quit was posted: a plain COM server that finds no lock afterwards ends at once.
+    std::atomic<bool> lastReleaseUnanswered_{false};
+    // See LogoffSeen.
+    std::atomic<bool> logoffSeen_{false};
+    // The main window; only the thread that runs the message loop (which created the window)
+    // touches it.
+    HWND mainWindow_ = nullptr;
+
     // The launch passes and the terminating pauses; started from the service thread and the
     // control handler's thread, under workersLock_.
     std::mutex workersLock_;
     std::vector<Worker> workers_;
 };
 
+// The process's host, for the entry point and the callbacks that the system calls without a
+// context. Never destroyed.
 ServiceHost& Host();

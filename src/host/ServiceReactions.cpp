@@ -13,19 +13,19 @@ void ServiceHost::EndApplications(DWORD graceMs, DWORD endState, const std::func
     AdvanceCheckpoint();  // the first wait hint, before the first second has passed
     std::size_t left = 0;
     if (graceMs > 0)
-        left = AskToEndAndWait(tracker.DuplicateProcesses(), graceMs, [&] {
+        left = AskToEndAndWait(tracker_.DuplicateProcesses(), graceMs, [&] {
             if (!stillWanted()) return false;
             AdvanceCheckpoint();
             return true;
         });
     // Under the state lock, so that a continue that comes meanwhile waits for the end of the
     // sweep (every wait of which is bounded) rather than see its relaunched programs ended.
-    std::lock_guard<std::recursive_mutex> guard(stateLock);
+    std::lock_guard<std::recursive_mutex> guard(stateLock_);
     if (!stillWanted()) return;  // another control has taken over
     const LaunchTracker::SweepOutcome outcome =
-        tracker.Sweep(tracker.BeginTermination(), LaunchTracker::SweepBounds{}, [this] { AdvanceCheckpoint(); });
+        tracker_.Sweep(tracker_.BeginTermination(), LaunchTracker::SweepBounds{}, [this] { AdvanceCheckpoint(); });
     // What the programs started themselves, when they run in the service's job.
-    supervisor.EndProcessTrees();
+    supervisor_.EndProcessTrees();
     if (left > 0)
         LogEventById(MSG_PROGRAMS_TERMINATED, EVENTLOG_WARNING_TYPE,
                      {std::to_string(left), std::to_string(graceMs)});
@@ -37,28 +37,28 @@ void ServiceHost::EndApplications(DWORD graceMs, DWORD endState, const std::func
 }
 
 int ServiceHost::OnServiceStop() {
-    std::lock_guard<std::recursive_mutex> guard(stateLock);
-    ++controlCount;
+    std::lock_guard<std::recursive_mutex> guard(stateLock_);
+    ++controlCount_;
     SetServiceState(SERVICE_STOP_PENDING);
     // Before anything ends: what the stop ends is never started again.
-    supervisor.OnStop();
-    tracker.Cancel(false);
+    supervisor_.OnStop();
+    tracker_.Cancel(false);
     // The programs are ended on the service thread once its message loop has ended, so that
     // the control handler is never held up.
-    if (IsSettingOn(keys, ServiceSetting::TerminateOnStop)) {
-        stopGraceMs = GracefulStopTimeoutMs(keys);
-        stopTerminates = true;
+    if (IsSettingOn(identity_.keys, ServiceSetting::TerminateOnStop)) {
+        stopGraceMs_ = GracefulStopTimeoutMs(identity_.keys);
+        stopTerminates_ = true;
     }
     return 1;
 }
 
 int ServiceHost::OnServicePause() {
-    std::lock_guard<std::recursive_mutex> guard(stateLock);
-    const unsigned pause = ++controlCount;
+    std::lock_guard<std::recursive_mutex> guard(stateLock_);
+    const unsigned pause = ++controlCount_;
     SetServiceState(SERVICE_PAUSE_PENDING);
-    const bool terminate = IsSettingOn(keys, ServiceSetting::TerminateOnPause);
-    supervisor.OnPause(terminate);
-    tracker.Cancel(false);
+    const bool terminate = IsSettingOn(identity_.keys, ServiceSetting::TerminateOnPause);
+    supervisor_.OnPause(terminate);
+    tracker_.Cancel(false);
     if (!terminate) {
         SetServiceState(SERVICE_PAUSED);
         return 1;
@@ -66,23 +66,23 @@ int ServiceHost::OnServicePause() {
     // The programs are ended on a worker of their own, so that the control handler is not held
     // up; it reports PAUSED when they have ended, unless another control came meanwhile (a stop
     // counts as one, so the worker gives way to it without a signal of its own).
-    const DWORD grace = GracefulStopTimeoutMs(keys);
+    const DWORD grace = GracefulStopTimeoutMs(identity_.keys);
     auto endApplications = [this, grace, pause] {
-        EndApplications(grace, SERVICE_PAUSED, [this, pause] { return controlCount == pause; });
+        EndApplications(grace, SERVICE_PAUSED, [this, pause] { return controlCount_ == pause; });
     };
     if (!StartWorker(endApplications)) endApplications();
     return 1;
 }
 
 int ServiceHost::OnServiceContinue() {
-    std::lock_guard<std::recursive_mutex> guard(stateLock);
-    ++controlCount;
+    std::lock_guard<std::recursive_mutex> guard(stateLock_);
+    ++controlCount_;
     SetServiceState(SERVICE_CONTINUE_PENDING);
-    supervisor.OnContinue();
+    supervisor_.OnContinue();
     // The relaunch runs on a worker of its own, as the start's pass does, so that a slow or
     // hung method call never holds up a later control. Its ticket is taken now: a stop or
     // pause that comes before the worker runs still cancels it.
-    if (IsSettingOn(keys, ServiceSetting::RelaunchOnContinue) && !StartLaunchWorker(tracker.BeginPass()))
+    if (IsSettingOn(identity_.keys, ServiceSetting::RelaunchOnContinue) && !StartLaunchWorker(tracker_.BeginPass()))
         LogEventText("Could not create worker thread");
     SetServiceState(SERVICE_RUNNING);
     return 1;

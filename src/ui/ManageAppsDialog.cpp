@@ -5,7 +5,7 @@
 #include "base/Owners.h"
 #include "config/AppCatalog.h"
 #include "config/ServiceKeys.h"
-#include "host/ServiceHost.h"
+#include "host/UserInterface.h"
 #include "resource.h"
 #include "ui/MethodDialog.h"
 
@@ -52,10 +52,11 @@ const HelpContexts& ManageAppsHelp() {
 
 }  // namespace
 
-ManageAppsDialog::ManageAppsDialog(ServiceHost& host)
-    : Dialog(host.instance, IDD_MANAGE_APPS),
-      host_(host),
-      openBitmap_(LoadBitmapA(host.instance, MAKEINTRESOURCEA(IDB_OPEN_FOLDER))) {}
+ManageAppsDialog::ManageAppsDialog(UiHost& host)
+    : Dialog(host.Identity().instance, IDD_MANAGE_APPS),
+      host_(host.Identity()),
+      uiHost_(host),
+      openBitmap_(LoadBitmapA(host.Identity().instance, MAKEINTRESOURCEA(IDB_OPEN_FOLDER))) {}
 
 // The window goes before the bitmap that its Open button shows.
 ManageAppsDialog::~ManageAppsDialog() {
@@ -113,8 +114,9 @@ void ManageAppsDialog::OnProgIdChanged() {
 }
 
 void ManageAppsDialog::OnClose() {
-    DestroyWindow(Window());
-    host_.mainWindow = nullptr;
+    const HWND window = Window();
+    DestroyWindow(window);
+    uiHost_.UnregisterMainWindow(window);
 }
 
 bool ManageAppsDialog::OnHelp(WindowMessage& message) {

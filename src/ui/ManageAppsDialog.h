@@ -6,7 +6,8 @@
 #include "ui/DialogHost.h"
 #include "ui/PendingMethod.h"
 
-class ServiceHost;
+struct HostIdentity;
+class UiHost;
 
 #include <memory>
 #include <string>
@@ -15,7 +16,7 @@ class ServiceHost;
 class ManageAppsDialog : public Dialog<ManageAppsDialog> {
 public:
     // Reads and writes the applications of the host's service keys.
-    explicit ManageAppsDialog(ServiceHost& host);
+    explicit ManageAppsDialog(UiHost& host);
     ~ManageAppsDialog() override;
     static std::span<const Entry> MessageTable();
 
@@ -57,7 +58,10 @@ private:
     struct BitmapDeleter {
         void operator()(HBITMAP bitmap) const { DeleteObject(bitmap); }
     };
-    ServiceHost& host_;
+    // The host's identity (keys, name, module, help file), and the host itself, which the
+    // dialog leaves when it is closed.
+    const HostIdentity& host_;
+    UiHost& uiHost_;
     std::unique_ptr<std::remove_pointer_t<HBITMAP>, BitmapDeleter> openBitmap_;
     PendingMethod pending_;
     bool formIsBlank_ = true;

@@ -4,7 +4,7 @@
 #include "base/MessageBox.h"
 #include "base/Owners.h"
 #include "config/ParamTypeTable.h"
-#include "host/ServiceHost.h"
+#include "host/HostIdentity.h"
 #include "resource.h"
 
 namespace {
@@ -36,7 +36,7 @@ const HelpContexts& MethodHelp() {
 
 }  // namespace
 
-MethodDialog::MethodDialog(const ServiceHost& host, PendingMethod& pending)
+MethodDialog::MethodDialog(const HostIdentity& host, PendingMethod& pending)
     : Dialog(host.instance, IDD_METHOD), host_(host), pending_(pending) {}
 
 std::span<const MethodDialog::Entry> MethodDialog::MessageTable() {

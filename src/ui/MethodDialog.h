@@ -6,12 +6,12 @@
 #include "ui/DialogHost.h"
 #include "ui/PendingMethod.h"
 
-class ServiceHost;
+struct HostIdentity;
 
 class MethodDialog : public Dialog<MethodDialog> {
 public:
     // Captions its boxes and names its help file as the host says.
-    MethodDialog(const ServiceHost& host, PendingMethod& pending);
+    MethodDialog(const HostIdentity& host, PendingMethod& pending);
     static std::span<const Entry> MessageTable();
 
 private:
@@ -26,6 +26,6 @@ private:
     // The stored type name of a type list's selection; empty when nothing is selected.
     std::wstring SelectedType(int listId) const;
 
-    const ServiceHost& host_;
+    const HostIdentity& host_;
     PendingMethod& pending_;
 };

@@ -1,13 +1,12 @@
 #include "ui/ProgramUi.h"
 
-#include "host/ServiceHost.h"
 #include "ui/MainWindow.h"
 #include "ui/ManageAppsDialog.h"
 #include "ui/PropertiesDialog.h"
 #include "ui/SessionTray.h"
 #include "ui/TrayIcon.h"
 
-#include <mutex>
+#include <atomic>
 
 namespace {
 constexpr UINT_PTR kTrayTimerId = 1;
@@ -16,22 +15,22 @@ constexpr UINT_PTR kTrayTimerId = 1;
 // The service process as its tray sees it: the host's own state and reactions.
 class ProgramUi::HostTray final : public TrayService {
 public:
-    explicit HostTray(ServiceHost& host) : host_(host) {}
-    bool IsRunning() override { return host_.isRunning; }
+    explicit HostTray(UiHost& host) : host_(host) {}
+    bool IsRunning() override { return host_.IsRunning(); }
     bool IsServiceRunning() override { return host_.IsServiceRunning(); }
     // The same reactions as the service manager's controls, under the same lock.
-    void Pause() override { host_.OnServicePause(); }
-    void Continue() override { host_.OnServiceContinue(); }
-    const ServiceKeys& Keys() override { return host_.keys; }
+    void Pause() override { host_.Pause(); }
+    void Continue() override { host_.Continue(); }
+    const HostIdentity& Identity() override { return host_.Identity(); }
 
 private:
-    ServiceHost& host_;
+    UiHost& host_;
 };
 
 ProgramUi::ProgramUi() = default;
 ProgramUi::~ProgramUi() = default;
 
-HWND ProgramUi::CreateMainWindow(ServiceHost& host) {
+HWND ProgramUi::CreateMainWindow(UiHost& host) {
     // The main window is the Manage Applications dialog, created hidden (its template is not
     // visible); the tray's Open shows it. It lives until the service ends, when the host
     // closes it.
@@ -40,15 +39,15 @@ HWND ProgramUi::CreateMainWindow(ServiceHost& host) {
     if (!mainWindow) return nullptr;
 
     auto hostTray = std::make_unique<HostTray>(host);
-    auto tray = std::make_unique<TrayIcon>(host.instance, host.serviceName, *hostTray);
+    const HostIdentity& identity = host.Identity();
+    auto tray = std::make_unique<TrayIcon>(identity.instance, identity.serviceName, *hostTray);
     TrayIcon* icon = tray.get();
-    auto window = std::make_unique<MainWindow>(host.instance, host.serviceName,
+    auto window = std::make_unique<MainWindow>(identity.instance, identity.serviceName,
                                                [&host, icon](UINT message, WPARAM wParam, LPARAM lParam) {
         if (message == WM_TIMER && wParam == kTrayTimerId) {
             // Under the state lock, so that a pause cannot come between the check that the
             // service runs and the icon's running look.
-            std::lock_guard<std::recursive_mutex> guard(host.stateLock);
-            icon->OnTrayTimer(host.logoffSeen);
+            host.WithStateHeld([icon](std::atomic<bool>& logoffSeen) { icon->OnTrayTimer(logoffSeen); });
             return true;
         }
         return icon->HandleMessage(message, wParam, lParam);
@@ -59,15 +58,16 @@ HWND ProgramUi::CreateMainWindow(ServiceHost& host) {
     tray->SetOpenWindow(mainWindow);
     SetTimer(handle, kTrayTimerId, kTrayTimerMs, nullptr);
     // The reactions may run on another thread from now on.
-    std::lock_guard<std::recursive_mutex> guard(host.stateLock);
-    hostTray_ = std::move(hostTray);
-    tray_ = std::move(tray);
-    window_ = std::move(window);
-    appsDialog_ = std::move(appsDialog);
+    host.WithStateHeld([&](std::atomic<bool>&) {
+        hostTray_ = std::move(hostTray);
+        tray_ = std::move(tray);
+        window_ = std::move(window);
+        appsDialog_ = std::move(appsDialog);
+    });
     return mainWindow;
 }
 
-void ProgramUi::ServiceStateChanged(ServiceHost&, DWORD state) {
+void ProgramUi::ServiceStateChanged(UiHost&, DWORD state) {
     if (!tray_) return;
     // The shell refuses a change or removal when no icon is shown; that is no failure here.
     switch (state) {
@@ -85,13 +85,15 @@ void ProgramUi::ServiceStateChanged(ServiceHost&, DWORD state) {
     }
 }
 
-void ProgramUi::ShowConfiguration(ServiceHost& host) {
+void ProgramUi::ShowConfiguration(UiHost& host) {
     // This process shows no icon: a save with the tray box unchecked has none to remove, and
     // the service's icon is the service's own.
-    PropertiesDialog dialog(host.instance, host.keys.parameters, host.serviceName, host.helpFileName, nullptr);
+    const HostIdentity& identity = host.Identity();
+    PropertiesDialog dialog(identity.instance, identity.keys.parameters, identity.serviceName, identity.helpFileName,
+                            nullptr);
     (void)dialog.RunModal(GetActiveWindow());
 }
 
-DWORD ProgramUi::RunTray(ServiceHost& host) {
+DWORD ProgramUi::RunTray(UiHost& host) {
     return RunSessionTray(host);
 }

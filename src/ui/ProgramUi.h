@@ -18,10 +18,10 @@ public:
     ProgramUi();
     ~ProgramUi() override;
 
-    HWND CreateMainWindow(ServiceHost& host) override;
-    void ServiceStateChanged(ServiceHost& host, DWORD state) override;
-    void ShowConfiguration(ServiceHost& host) override;
-    DWORD RunTray(ServiceHost& host) override;
+    HWND CreateMainWindow(UiHost& host) override;
+    void ServiceStateChanged(UiHost& host, DWORD state) override;
+    void ShowConfiguration(UiHost& host) override;
+    DWORD RunTray(UiHost& host) override;
 
     // The service's icon; null until the main window exists.
     TrayIcon* Tray() const { return tray_.get(); }

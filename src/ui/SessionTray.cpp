@@ -3,7 +3,7 @@
 #include "base/ErrorReporting.h"
 #include "base/MessageBox.h"
 #include "base/Owners.h"
-#include "host/ServiceHost.h"
+#include "host/UserInterface.h"
 #include "ui/MainWindow.h"
 #include "ui/ManageAppsDialog.h"
 #include "ui/TrayIcon.h"
@@ -17,14 +17,14 @@ constexpr UINT_PTR kFollowTimerId = 1;
 // The installed service as the service manager reports it.
 class ServiceManagerTray final : public TrayService {
 public:
-    explicit ServiceManagerTray(ServiceHost& host) : host_(host) {}
+    explicit ServiceManagerTray(UiHost& host) : host_(host) {}
     void SetTray(TrayIcon* tray) { tray_ = tray; }
 
     bool IsRunning() override { return State() == SERVICE_RUNNING; }
     bool IsServiceRunning() override { return host_.IsServiceRunning(); }
     void Pause() override { Control(SERVICE_CONTROL_PAUSE, "pause"); }
     void Continue() override { Control(SERVICE_CONTROL_CONTINUE, "continue"); }
-    const ServiceKeys& Keys() override { return host_.keys; }
+    const HostIdentity& Identity() override { return host_.Identity(); }
 
     // Shows the icon in the look of the service's state, or removes it while the service is
     // stopped or not installed. A state in between changes nothing.
@@ -46,7 +46,7 @@ private:
     DWORD State() const {
         ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
         if (!manager) return 0;
-        ServiceHandle service(OpenServiceA(manager.get(), host_.serviceName.c_str(), SERVICE_QUERY_STATUS));
+        ServiceHandle service(OpenServiceA(manager.get(), Name().c_str(), SERVICE_QUERY_STATUS));
         SERVICE_STATUS status{};
         if (!service || !QueryServiceStatus(service.get(), &status)) return 0;
         return status.dwCurrentState;
@@ -57,33 +57,36 @@ private:
     void Control(DWORD control, const char* verb) {
         ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
         ServiceHandle service;
-        if (manager) service.reset(OpenServiceA(manager.get(), host_.serviceName.c_str(), SERVICE_PAUSE_CONTINUE));
+        if (manager) service.reset(OpenServiceA(manager.get(), Name().c_str(), SERVICE_PAUSE_CONTINUE));
         SERVICE_STATUS status{};
         if (!service || !ControlService(service.get(), control, &status)) {
             ShowMessageBox(tray_->Owner(),
-                           GetSystemErrorText("Could not " + std::string(verb) + " " + host_.serviceName + "."),
-                           host_.serviceName, MB_ICONERROR);
+                           GetSystemErrorText("Could not " + std::string(verb) + " " + Name() + "."),
+                           Name(), MB_ICONERROR);
             return;
         }
         Follow();
     }
 
-    ServiceHost& host_;
+    const std::string& Name() const { return host_.Identity().serviceName; }
+
+    UiHost& host_;
     TrayIcon* tray_ = nullptr;
 };
 
 }  // namespace
 
-DWORD RunSessionTray(ServiceHost& host) {
+DWORD RunSessionTray(UiHost& host) {
+    const HostIdentity& identity = host.Identity();
     // One per session: the name lives in the session's own namespace.
-    UniqueHandle onePerSession(CreateMutexA(nullptr, FALSE, ("Local\\" + host.serviceName + ".Tray").c_str()));
+    UniqueHandle onePerSession(CreateMutexA(nullptr, FALSE, ("Local\\" + identity.serviceName + ".Tray").c_str()));
     if (!onePerSession) return GetLastError();
     if (GetLastError() == ERROR_ALREADY_EXISTS) return 0;
 
     ServiceManagerTray service(host);
-    TrayIcon tray(host.instance, host.serviceName, service);
+    TrayIcon tray(identity.instance, identity.serviceName, service);
     service.SetTray(&tray);
-    MainWindow window(host.instance, host.serviceName, [&](UINT message, WPARAM wParam, LPARAM lParam) {
+    MainWindow window(identity.instance, identity.serviceName, [&](UINT message, WPARAM wParam, LPARAM lParam) {
         if (message == WM_TIMER && wParam == kFollowTimerId) {
             service.Follow();
             return true;
@@ -97,7 +100,8 @@ DWORD RunSessionTray(ServiceHost& host) {
     ManageAppsDialog appsDialog(host);
     const HWND appsWindow = appsDialog.Create(nullptr);
     if (appsWindow) tray.SetOpenWindow(appsWindow);
-    host.mainWindow = window.Window();
+    const HWND mainWindow = window.Window();
+    host.RegisterMainWindow(mainWindow);
     SetTimer(window.Window(), kFollowTimerId, kSessionTrayFollowMs, nullptr);
     service.Follow();
 
@@ -109,6 +113,6 @@ DWORD RunSessionTray(ServiceHost& host) {
         DispatchMessageA(&message);
     }
     (void)tray.RemoveTrayIcon();
-    host.mainWindow = nullptr;
+    host.UnregisterMainWindow(mainWindow);
     return 0;
 }

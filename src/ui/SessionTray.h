@@ -7,10 +7,10 @@
 #pragma once
 #include <windows.h>
 
-class ServiceHost;
+class UiHost;
 
 // How often the icon looks at the service's state.
 inline constexpr UINT kSessionTrayFollowMs = 1000;
 
 // Runs until the session ends or the thread is told to quit; returns the exit code.
-DWORD RunSessionTray(ServiceHost& host);
+DWORD RunSessionTray(UiHost& host);

@@ -4,7 +4,6 @@
 #include "base/Owners.h"
 #include "config/ServiceSettings.h"
 #include "host/Security.h"
-#include "host/ServiceHost.h"
 #include "resource.h"
 #include "ui/PropertiesDialog.h"
 
@@ -68,7 +67,7 @@ bool TrayIcon::Notify(DWORD action, bool running) {
 }
 
 bool TrayIcon::AddTrayIcon(bool running) {
-    if (!IsSettingOn(service_.Keys(), ServiceSetting::EnableTrayIcon)) return false;
+    if (!IsSettingOn(service_.Identity().keys, ServiceSetting::EnableTrayIcon)) return false;
     std::lock_guard<std::mutex> guard(lock_);
     trayIconData.cbSize = NOTIFYICONDATAA_V1_SIZE;
     trayIconData.hWnd = owner_;
@@ -207,7 +206,8 @@ void TrayIcon::ShowOwner() {
 }
 
 void TrayIcon::ShowProperties() {
-    PropertiesDialog dialog(module_, service_.Keys().parameters, productName_, Host().helpFileName, this);
+    const HostIdentity& identity = service_.Identity();
+    PropertiesDialog dialog(module_, identity.keys.parameters, productName_, identity.helpFileName, this);
     dialog.RunModal(GetActiveWindow());
 }
 

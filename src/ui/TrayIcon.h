@@ -6,7 +6,7 @@
 // them to HandleMessage. The icon operations may be called from any thread (the service's
 // reactions run on the control handler's thread); one lock keeps the icon record whole.
 #pragma once
-#include "config/ServiceKeys.h"
+#include "host/HostIdentity.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -31,8 +31,9 @@ public:
     virtual bool IsServiceRunning() = 0;
     virtual void Pause() = 0;
     virtual void Continue() = 0;
-    // The keys of the service's settings (EnableTrayIcon, and what the Properties dialog shows).
-    virtual const ServiceKeys& Keys() = 0;
+    // Who the service is: the keys of its settings (EnableTrayIcon, and what the Properties
+    // dialog shows) and its help file.
+    virtual const HostIdentity& Identity() = 0;
 };
 
 class TrayIcon {

@@ -13,17 +13,17 @@ int main(int argc, char** argv) {
     ServiceHost& host = Host();
     host.InitHost(GetModuleHandleA(nullptr), IDS_SERVICENAME);
     (void)CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    PrepareRegistry();
+    PrepareRegistry(host.Identity());
     int result = RUN_ALL_TESTS();
 
     // Leave nothing of the tests' own service keys behind.
     RegistryKey services;
     if (services.Open(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services", KEY_ALL_ACCESS) == ERROR_SUCCESS)
-        (void)services.DeleteTree(host.serviceName.c_str());
+        (void)services.DeleteTree(host.Identity().serviceName.c_str());
     RegistryKey sources;
     if (sources.Open(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application",
                      KEY_ALL_ACCESS) == ERROR_SUCCESS)
-        (void)sources.DeleteTree(host.serviceName.c_str());
+        (void)sources.DeleteTree(host.Identity().serviceName.c_str());
     CoUninitialize();
     return result;
 }

@@ -61,7 +61,7 @@ TEST(TypeInfoLoadingTest, AnUnregisteredLibraryFailsAndIsTriedAgain) {
 }
 
 // The host's COM server: its lifetime ends the plain server's loop.
-ComServer& Server() { return Host().comServer; }
+ComServer& Server() { return Host().Server(); }
 
 // Each class-table entry registers its class with its own script (this executable carries the
 // same scripts) and removes it again.
@@ -355,14 +355,14 @@ TEST_F(ComClassesTest, CreateInstanceFollowsTheAggregationRules) {
 class PlainServerLoop {
 public:
     PlainServerLoop() : ready_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
-        Host().isService = false;
+        Host().SetRunMode(false, false);
         thread_.reset(CreateThread(nullptr, 0, &PlainServerLoop::Run, ready_.get(), 0, nullptr));
         WaitForSingleObject(ready_.get(), 20000);
     }
     ~PlainServerLoop() {
         if (!Ended()) PostThreadMessageA(GetThreadId(thread_.get()), WM_QUIT, 0, 0);
         WaitForSingleObject(thread_.get(), 20000);
-        Host().isService = true;
+        Host().SetRunMode(true, false);
     }
     bool Ended() const { return WaitForSingleObject(thread_.get(), 0) == WAIT_OBJECT_0; }
     bool EndsBy() const { return WaitForSingleObject(thread_.get(), 20000) == WAIT_OBJECT_0; }
@@ -371,7 +371,7 @@ private:
     static DWORD WINAPI Run(void* ready) {
         MSG message;  // the queue exists before anyone posts the quit message
         PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
-        Host().messageThreadId = GetCurrentThreadId();
+        Host().TakeMessageThread();
         SetEvent(ready);
         Host().RunMessageLoop();
         return 0;
@@ -417,9 +417,7 @@ TEST_F(ComClassesTest, APlainServerWhoseLastObjectWentWhileItTriedToBeTheService
     } cases[] = {{"its object came and went", true}, {"no object yet", false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        host.isService = true;
-        host.startedByCom = true;
-        host.lastReleaseUnanswered = false;
+        host.SetRunMode(true, true);
         ComPtr<ModuleObject> object;
         if (c.objectCameAndWent) {
             ASSERT_EQ(NewInstance(Server(), object), S_OK);
@@ -447,8 +445,7 @@ TEST_F(ComClassesTest, APlainServerWhoseLastObjectWentWhileItTriedToBeTheService
         if (!ended(0)) PostThreadMessageA(GetThreadId(run.get()), WM_QUIT, 0, 0);
         ASSERT_TRUE(ended(20000));
     }
-    host.isService = true;
-    host.startedByCom = false;
+    host.SetRunMode(true, false);
 }
 
 // --- From another process -------------------------------------------------------------------

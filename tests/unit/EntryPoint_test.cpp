@@ -45,13 +45,13 @@ TEST(HelpText, ListsTheThreeMainOptions) {
 // Records what the host asks of its user interface.
 class RecordingInterface : public UserInterface {
 public:
-    HWND CreateMainWindow(ServiceHost&) override { return nullptr; }
-    void ServiceStateChanged(ServiceHost&, DWORD) override {}
-    DWORD RunTray(ServiceHost&) override { return ++traysRun; }
-    void ShowConfiguration(ServiceHost& host) override {
+    HWND CreateMainWindow(UiHost&) override { return nullptr; }
+    void ServiceStateChanged(UiHost&, DWORD) override {}
+    DWORD RunTray(UiHost&) override { return ++traysRun; }
+    void ShowConfiguration(UiHost& host) override {
         ++configurationsShown;
         // The configuration is shown over prepared keys.
-        preparedWhenShown = KeyExists(HKEY_LOCAL_MACHINE, host.keys.modules);
+        preparedWhenShown = KeyExists(HKEY_LOCAL_MACHINE, host.Identity().keys.modules);
     }
     int configurationsShown = 0;
     DWORD traysRun = 0;
@@ -65,7 +65,7 @@ protected:
             boxes.push_back(request);
             return IDOK;
         });
-        DeleteKeyTree(HKEY_LOCAL_MACHINE, Host().keys.parameters);
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, Host().Identity().keys.parameters);
     }
     void TearDown() override {
         SetMessageBoxResponder(nullptr);
@@ -86,7 +86,7 @@ TEST_F(EntryPointOptions, ANonAdministratorIsToldAccessIsDenied) {
     EXPECT_EQ(boxes[0].style, static_cast<UINT>(MB_ICONERROR | MB_SERVICE_NOTIFICATION));
     EXPECT_EQ(boxes[0].owner, nullptr);
     // Nothing was prepared.
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Host().keys.parameters));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Host().Identity().keys.parameters));
 }
 
 TEST_F(EntryPointOptions, AnAdministratorGetsTheConfigurationPrepared) {
@@ -95,14 +95,14 @@ TEST_F(EntryPointOptions, AnAdministratorGetsTheConfigurationPrepared) {
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(ui.configurationsShown, 1);
     EXPECT_TRUE(ui.preparedWhenShown);
-    EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, Host().keys.parameters, "EnableLaunch"), 1u);
+    EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, Host().Identity().keys.parameters, "EnableLaunch"), 1u);
 }
 
 TEST_F(EntryPointOptions, TrayRunsTheSessionsIconWithoutPreparingARun) {
     EXPECT_EQ(RunEntry(GetModuleHandleA(nullptr), "corvane.exe /tray", &ui), 1u);
     EXPECT_EQ(ui.traysRun, 1u);
     EXPECT_EQ(ui.configurationsShown, 0);
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Host().keys.parameters));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Host().Identity().keys.parameters));
 }
 
 TEST_F(EntryPointOptions, QuestionMarkAfterEitherSeparatorShowsTheHelp) {

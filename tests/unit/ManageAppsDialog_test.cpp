@@ -185,7 +185,7 @@ TEST_F(ManageAppsDialogTest, EachCheckShowsItsMessageKeepsTheFormAndFocusesTheFi
             EXPECT_EQ(answers.boxes[0].text, c.message);
             EXPECT_EQ(answers.boxes[0].style, c.style);
             EXPECT_EQ(answers.boxes[0].owner, window);
-            EXPECT_EQ(answers.boxes[0].caption, Host().serviceName);
+            EXPECT_EQ(answers.boxes[0].caption, Host().Identity().serviceName);
         }
         const bool saved = c.button == IDC_SAVE && c.focus == 0;
         EXPECT_EQ(CountApplications(TestKeys()), saved ? 2u : 1u) << "beside the stored one";

@@ -15,7 +15,7 @@ constexpr char kCaption[] = "Corvane - Method";
 constexpr int kTypeLists[] = {IDC_PARAM1_TYPE, IDC_PARAM2_TYPE, IDC_PARAM3_TYPE, IDC_PARAM4_TYPE};
 
 INT_PTR RunMethodDialog(PendingMethod& pending, std::function<void(HWND)> actions) {
-    MethodDialog dialog(Host(), pending);
+    MethodDialog dialog(Host().Identity(), pending);
     WhenShown driver(kCaption, std::move(actions));
     return dialog.RunModal(nullptr);
 }
@@ -104,7 +104,7 @@ TEST(MethodDialog, AValueWithoutTypeIsRefusedAndWhatWasShownStaysPendingAfterCan
     ASSERT_EQ(answers.boxes.size(), 1u);
     EXPECT_EQ(answers.boxes[0].text, "Please choose parameter data type.");
     EXPECT_EQ(answers.boxes[0].style, static_cast<UINT>(MB_ICONWARNING));
-    EXPECT_EQ(answers.boxes[0].caption, Host().serviceName);
+    EXPECT_EQ(answers.boxes[0].caption, Host().Identity().serviceName);
     EXPECT_EQ(answers.boxes[0].owner, shown);
     EXPECT_EQ(focused, IDC_PARAM2_TYPE) << "the first parameter with a value and no type";
     // OK took the texts and types before it refused; the fourth type, not offered, was not

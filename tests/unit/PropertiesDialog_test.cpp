@@ -32,7 +32,7 @@ public:
     bool IsServiceRunning() override { return true; }
     void Pause() override {}
     void Continue() override {}
-    const ServiceKeys& Keys() override { return Host().keys; }
+    const HostIdentity& Identity() override { return Host().Identity(); }
 };
 
 class PropertiesDialogTest : public testing::Test {
@@ -67,7 +67,7 @@ protected:
     }
     bool Checked(HWND window, int id) { return SendMessageA(GetDlgItem(window, id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
-    const std::string parameters = Host().keys.parameters;
+    const std::string parameters = Host().Identity().keys.parameters;
     std::unique_ptr<PropertiesDialog> dialog;
     std::vector<MessageBoxRequest> boxes;
     NoService service;

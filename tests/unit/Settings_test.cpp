@@ -16,25 +16,25 @@ class SettingsTest : public testing::Test {
 protected:
     void SetUp() override {
         DeleteKeyTree(HKEY_LOCAL_MACHINE, kServiceKey);
-        PrepareRegistry();
+        PrepareRegistry(Host().Identity());
     }
     void TearDown() override {
         DeleteKeyTree(HKEY_LOCAL_MACHINE, kServiceKey);
-        PrepareRegistry();
+        PrepareRegistry(Host().Identity());
     }
-    const std::string& parameters() { return Host().keys.parameters; }
+    const std::string& parameters() { return Host().Identity().keys.parameters; }
 };
 
 TEST_F(SettingsTest, FirstRunWritesDefaultsModulesKeyAndEventSource) {
     EXPECT_EQ(parameters(), kServiceKey + "\\Parameters");
-    EXPECT_EQ(Host().keys.modules, kServiceKey + "\\Parameters\\Modules");
+    EXPECT_EQ(Host().Identity().keys.modules, kServiceKey + "\\Parameters\\Modules");
     EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, parameters(), "EnableLaunch"), 1u);
     EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, parameters(), "EnableTrayIcon"), 1u);
     EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, parameters(), "RelaunchOnContinue"), 0u);
     EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, parameters(), "TerminateOnPause"), 0u);
     EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, parameters(), "TerminateOnStop"), 0u);
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Host().keys.modules));
-    EXPECT_EQ(CountApplications(Host().keys), 0u);
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Host().Identity().keys.modules));
+    EXPECT_EQ(CountApplications(Host().Identity().keys), 0u);
 
     const std::string source = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\CorvaneTest";
     EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, source, "TypesSupported"), 7u);
@@ -53,7 +53,7 @@ TEST_F(SettingsTest, PresentValuesAreLeftAloneAndUnreadableOnesReplaced) {
     ASSERT_EQ(RegDeleteValueA(key.get(), "EnableTrayIcon"), ERROR_SUCCESS);
     key.Close();
 
-    PrepareRegistry();
+    PrepareRegistry(Host().Identity());
 
     EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, parameters(), "TerminateOnStop"), 5u);
     DWORD type = 0;
@@ -68,24 +68,24 @@ TEST_F(SettingsTest, ReadersApplyTheirOwnRules) {
     WriteDword(HKEY_LOCAL_MACHINE, parameters(), "TerminateOnPause", 2);
     WriteDword(HKEY_LOCAL_MACHINE, parameters(), "TerminateOnStop", 1);
     WriteDword(HKEY_LOCAL_MACHINE, parameters(), "EnableTrayIcon", 0);
-    EXPECT_TRUE(IsSettingOn(Host().keys, ServiceSetting::EnableLaunch));        // any non-zero is on
-    EXPECT_FALSE(IsSettingOn(Host().keys, ServiceSetting::TerminateOnPause));   // only exactly 1 is on
-    EXPECT_TRUE(IsSettingOn(Host().keys, ServiceSetting::TerminateOnStop));
-    EXPECT_FALSE(IsSettingOn(Host().keys, ServiceSetting::EnableTrayIcon));
-    EXPECT_FALSE(IsSettingOn(Host().keys, ServiceSetting::RelaunchOnContinue));
+    EXPECT_TRUE(IsSettingOn(Host().Identity().keys, ServiceSetting::EnableLaunch));        // any non-zero is on
+    EXPECT_FALSE(IsSettingOn(Host().Identity().keys, ServiceSetting::TerminateOnPause));   // only exactly 1 is on
+    EXPECT_TRUE(IsSettingOn(Host().Identity().keys, ServiceSetting::TerminateOnStop));
+    EXPECT_FALSE(IsSettingOn(Host().Identity().keys, ServiceSetting::EnableTrayIcon));
+    EXPECT_FALSE(IsSettingOn(Host().Identity().keys, ServiceSetting::RelaunchOnContinue));
 
     // A flag is a number only when it is a REG_DWORD of 4 bytes; anything else counts as
     // missing, whatever its bytes say.
     WriteRawValue(HKEY_LOCAL_MACHINE, parameters(), "TerminateOnStop", REG_BINARY, std::string("\1\0\0\0", 4));
     WriteString(HKEY_LOCAL_MACHINE, parameters(), "EnableTrayIcon", "0");
-    EXPECT_FALSE(IsSettingOn(Host().keys, ServiceSetting::TerminateOnStop));
-    EXPECT_TRUE(IsSettingOn(Host().keys, ServiceSetting::EnableTrayIcon));
+    EXPECT_FALSE(IsSettingOn(Host().Identity().keys, ServiceSetting::TerminateOnStop));
+    EXPECT_TRUE(IsSettingOn(Host().Identity().keys, ServiceSetting::EnableTrayIcon));
 
     // Missing values and a missing key fall back to each flag's default meaning.
     DeleteKeyTree(HKEY_LOCAL_MACHINE, parameters());
-    EXPECT_TRUE(IsSettingOn(Host().keys, ServiceSetting::EnableLaunch));
-    EXPECT_TRUE(IsSettingOn(Host().keys, ServiceSetting::EnableTrayIcon));
-    EXPECT_FALSE(IsSettingOn(Host().keys, ServiceSetting::TerminateOnStop));
+    EXPECT_TRUE(IsSettingOn(Host().Identity().keys, ServiceSetting::EnableLaunch));
+    EXPECT_TRUE(IsSettingOn(Host().Identity().keys, ServiceSetting::EnableTrayIcon));
+    EXPECT_FALSE(IsSettingOn(Host().Identity().keys, ServiceSetting::TerminateOnStop));
 }
 
 }  // namespace

@@ -30,7 +30,7 @@ public:
     }
     void Pause() override { ++pauses; }
     void Continue() override { ++continues; }
-    const ServiceKeys& Keys() override { return Host().keys; }
+    const HostIdentity& Identity() override { return Host().Identity(); }
 
     bool running = true;
     bool serviceRunning = true;
@@ -54,7 +54,7 @@ protected:
             boxes.push_back(request);
             return IDOK;
         });
-        WriteDword(HKEY_LOCAL_MACHINE, Host().keys.parameters, "EnableTrayIcon", 1);
+        WriteDword(HKEY_LOCAL_MACHINE, Host().Identity().keys.parameters, "EnableTrayIcon", 1);
         window = std::make_unique<MainWindow>(GetModuleHandleA(nullptr), "CorvaneTest",
                                               [this](UINT message, WPARAM wParam, LPARAM lParam) {
                                                   return tray.HandleMessage(message, wParam, lParam);
@@ -68,8 +68,8 @@ protected:
         SetMessageBoxResponder(nullptr);
         SetAdministratorCheckForTesting(nullptr);
         TrayIcon::SetTaskbarCheckForTesting(nullptr);
-        Host().logoffSeen = false;
-        WriteDword(HKEY_LOCAL_MACHINE, Host().keys.parameters, "EnableTrayIcon", 1);
+        Host().LogoffSeen() = false;
+        WriteDword(HKEY_LOCAL_MACHINE, Host().Identity().keys.parameters, "EnableTrayIcon", 1);
     }
     // Deletes the icon in the shell without the program knowing, as a taskbar that goes away
     // takes its icons along.
@@ -123,9 +123,9 @@ TEST_F(TrayTest, OnlyAStoredZeroKeepsTheIconAway) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.stored ? c.stored : "missing");
         if (c.stored)
-            WriteDword(HKEY_LOCAL_MACHINE, Host().keys.parameters, "EnableTrayIcon", std::stoul(c.stored));
+            WriteDword(HKEY_LOCAL_MACHINE, Host().Identity().keys.parameters, "EnableTrayIcon", std::stoul(c.stored));
         else
-            RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, Host().keys.parameters.c_str(), "EnableTrayIcon");
+            RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, Host().Identity().keys.parameters.c_str(), "EnableTrayIcon");
         EXPECT_EQ(tray.AddTrayIcon(true), c.shown);
         EXPECT_EQ(ShellTip(), c.shown ? kRunningTip : "");
         // A pause later leaves a tray without icon untouched.
@@ -192,7 +192,7 @@ TEST_F(TrayTest, TheTimerAddsTheIconOnceTheServiceRunsAndNeverTwice) {
 TEST_F(TrayTest, AfterALogOffTheIconReturnsOnceANewTaskbarExists) {
     bool taskbar = true;
     TrayIcon::SetTaskbarCheckForTesting([&] { return taskbar; });
-    std::atomic<bool>& logoffSeen = Host().logoffSeen;
+    std::atomic<bool>& logoffSeen = Host().LogoffSeen();
     tray.OnTrayTimer(logoffSeen);
     ASSERT_EQ(ShellTip(), kRunningTip);
 
