@@ -51,16 +51,16 @@ DWORD RestartWaitMs(DWORD restartDelayMs, std::optional<DWORD> lastWaitMs, ULONG
 }
 
 Supervisor::Supervisor(const ServiceKeys& keys, LaunchTracker& tracker)
-    : keys_(keys), tracker_(tracker), shutdown_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    : keys_(keys), tracker_(tracker) {}
 
 Supervisor::~Supervisor() {
-    std::vector<const Worker*> threads;
+    std::vector<Worker*> threads;
     {
         std::lock_guard<std::mutex> guard(mutex_);
         shuttingDown_ = true;
         for (const auto& watcher : watchers_) threads.push_back(&watcher->thread);
     }
-    (void)SetEvent(shutdown_.get());
+    for (Worker* thread : threads) thread->Cancel();
     changed_.notify_all();
     // Outside the lock: a watcher takes it once more to say that it has finished.
     for (const Worker* thread : threads) (void)thread->Join(INFINITE);
@@ -93,7 +93,7 @@ void Supervisor::Adopt(const std::string& application, const StartedProgram& sta
     if (shuttingDown_) return;
     Watcher* adopted = watcher.get();
     watchers_.push_back(std::move(watcher));
-    if (!adopted->thread.Start([adopted](HANDLE) { RunWatcher(*adopted); })) watchers_.pop_back();
+    if (!adopted->thread.Start([adopted](HANDLE cancel) { RunWatcher(*adopted, cancel); })) watchers_.pop_back();
 }
 
 void Supervisor::ReportJobError(const std::string& application, const StartedProgram& started) {
@@ -147,16 +147,16 @@ void Supervisor::FinishExitReports(DWORD timeoutMs) {
     });
 }
 
-void Supervisor::RunWatcher(Watcher& watcher) {
+void Supervisor::RunWatcher(Watcher& watcher, HANDLE cancel) {
     Supervisor& owner = *watcher.owner;
-    owner.Watch(watcher.line);
+    owner.Watch(watcher.line, cancel);
     std::lock_guard<std::mutex> guard(owner.mutex_);
     watcher.finished = true;
     owner.changed_.notify_all();
 }
 
-void Supervisor::Watch(Line& line) {
-    while (WaitForEnd(line)) {
+void Supervisor::Watch(Line& line, HANDLE cancel) {
+    while (WaitForEnd(line, cancel)) {
         std::optional<Restart> restart = ReportExit(line);
         for (;;) {
             if (!restart) return;
@@ -172,8 +172,8 @@ void Supervisor::Watch(Line& line) {
     }
 }
 
-bool Supervisor::WaitForEnd(const Line& line) {
-    const HANDLE waits[] = {line.process.get(), shutdown_.get()};
+bool Supervisor::WaitForEnd(const Line& line, HANDLE cancel) {
+    const HANDLE waits[] = {line.process.get(), cancel};
     return WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0;
 }
 

@@ -81,9 +81,10 @@ private:
         DWORD waitMs;
     };
 
-    static void RunWatcher(Watcher& watcher);
-    void Watch(Line& line);
-    bool WaitForEnd(const Line& line);
+    static void RunWatcher(Watcher& watcher, HANDLE cancel);
+    // cancel is the watcher's own signal, set when the supervisor goes away.
+    void Watch(Line& line, HANDLE cancel);
+    bool WaitForEnd(const Line& line, HANDLE cancel);
     std::optional<Restart> ReportExit(Line& line);
     Restart ScheduleRestart(Line& line, ULONGLONG ranMs, unsigned generation);
     std::optional<LaunchTracker::PendingLaunch> AwaitRestart(const Restart& restart);
@@ -94,9 +95,6 @@ private:
 
     const ServiceKeys& keys_;
     LaunchTracker& tracker_;
-    // Set when the supervisor goes away; one signal for every watcher, rather than each
-    // worker's own, so that a watcher's waits need no more than the supervisor.
-    UniqueHandle shutdown_;
     std::atomic<bool> jobErrorReported_{false};
 
     std::mutex mutex_;  // guards everything below
