@@ -24,6 +24,7 @@
 #include <optional>
 #include <string>
 
+struct Application;
 struct StartedProgram;
 
 // The wait before a program is started again: restartDelayMs after its first exit and after a
@@ -84,10 +85,10 @@ private:
     void Watch(Line& line);
     bool WaitForEnd(const Line& line);
     std::optional<Restart> ReportExit(Line& line);
-    Restart ScheduleRestart(Line& line, ULONGLONG ranMs, unsigned generation);
+    Restart ScheduleRestart(Line& line, DWORD delayMs, ULONGLONG ranMs, unsigned generation);
     std::optional<LaunchTracker::PendingLaunch> AwaitRestart(const Restart& restart);
     Outcome StartAgain(Line& line, LaunchTracker::PendingLaunch& launch);
-    bool AsksForRestart(const std::string& application);
+    bool AsksForRestart(const Application& record);
     void ReportJobError(const std::string& application, const StartedProgram& started);
     void ReapFinishedWatchers();
 

@@ -139,7 +139,7 @@ void ManageAppsDialog::ResetForm() {
     SelectWindowEntry(kDefaultAttrib);
     // Emptying Path and Prog ID runs their change handlers, which set the enabling.
     for (int id : {IDC_NAME, IDC_PATH, IDC_START_IN, IDC_ARGUMENTS, IDC_PROGID}) SetItemText(id, "");
-    pending_.Clear();
+    pending_ = ApplicationMethod{};
     FillNameList();
     Focus(IDC_NAME);
     formIsBlank_ = true;
@@ -168,14 +168,14 @@ void ManageAppsDialog::LoadApplication(const std::string& name) {
     AppCatalog catalog(host_.keys);
     short found = 0;  // not consulted: a name that is gone shows an empty record
     (void)catalog.Find(ToWide(name).c_str(), &found);
-    const AppRecord& record = catalog.Record();
-    pending_.LoadFrom(catalog);
+    const Application& record = catalog.Record();
+    pending_ = record;
 
     // Path and Prog ID run their change handlers as they are set, in this order.
-    SetItemText(IDC_PATH, ToAnsi(record.exePath.get()));
-    SetItemText(IDC_ARGUMENTS, ToAnsi(record.cmdLineArgs.get()));
-    SetItemText(IDC_START_IN, ToAnsi(record.startDir.get()));
-    SetItemText(IDC_PROGID, ToAnsi(record.progId.get()));
+    SetItemText(IDC_PATH, ToAnsi(record.exePath));
+    SetItemText(IDC_ARGUMENTS, ToAnsi(record.cmdLineArgs));
+    SetItemText(IDC_START_IN, ToAnsi(record.startDir));
+    SetItemText(IDC_PROGID, ToAnsi(record.progId));
     SetDlgItemInt(Window(), IDC_INSTANCES, static_cast<UINT>(record.instances), FALSE);
     SelectWindowEntry(record.attrib);
     formIsBlank_ = false;
@@ -228,18 +228,18 @@ void ManageAppsDialog::SaveApplication() {
     }
 
     AppCatalog catalog(host_.keys);
-    // The puts cannot fail: every string is allocated here.
     (void)catalog.AddNew();
-    (void)catalog.put_DispName(ToWide(name).c_str());
-    (void)catalog.put_Instances(static_cast<LONG>(instances));
+    Application& record = catalog.Edit();
+    record.name = ToWide(name);
+    record.instances = static_cast<LONG>(instances);
     if (isActiveX) {
-        (void)catalog.put_ProgId(ToWide(progId).c_str());
-        pending_.StoreInto(catalog);
+        record.progId = ToWide(progId);
+        static_cast<ApplicationMethod&>(record) = pending_;
     } else {
-        (void)catalog.put_ExePath(ToWide(path).c_str());
-        (void)catalog.put_StartDir(ToWide(startIn).c_str());
-        (void)catalog.put_CmdLineArgs(ToWide(arguments).c_str());
-        (void)catalog.put_Attrib(attrib);
+        record.exePath = ToWide(path);
+        record.startDir = ToWide(startIn);
+        record.cmdLineArgs = ToWide(arguments);
+        record.attrib = attrib;
     }
     if (FAILED(catalog.Update())) {
         // The form keeps what was typed, so that nothing is lost; the catalogue says why.
@@ -293,7 +293,7 @@ void ManageAppsDialog::OpenMethodDialog() {
     // The Method dialog starts from the stored values of this name (none for a new one).
     short found = 0;
     (void)catalog.Find(ToWide(name).c_str(), &found);
-    pending_.LoadFrom(catalog);
+    pending_ = catalog.Record();
     MethodDialog dialog(host_, pending_);
     (void)dialog.RunModal(GetActiveWindow());  // OK and Cancel alike leave their values pending
     Focus(IDC_PROGID);
