@@ -2,8 +2,10 @@
 
 #include "base/Conversions.h"
 #include "base/EventLog.h"
+#include "base/Owners.h"
 #include "base/RegistryKey.h"
 
+#include <oleauto.h>
 #include <algorithm>
 #include <limits>
 
@@ -61,6 +63,18 @@ std::string FaultText(const std::string& application, const Value& value, ValueR
                              : value.type == REG_DWORD ? "is not a REG_DWORD of 4 bytes"
                                                        : "is not a REG_SZ or REG_EXPAND_SZ text";
     return "Application \"" + application + "\": value \"" + value.name + "\" " + what + "; it counts as missing.";
+}
+
+// The name of the value that holds member; every member has its row.
+const char* NameOf(std::wstring Application::*member) {
+    for (const Value& value : kValues)
+        if (value.text == member) return value.name;
+    return "";
+}
+const char* NameOf(LONG Application::*member) {
+    for (const Value& value : kValues)
+        if (value.number == member) return value.name;
+    return "";
 }
 
 // One value as WriteApplication stores it.
@@ -137,4 +151,31 @@ bool WriteApplication(const ServiceKeys& keys, const Application& record, std::s
     }
     problem.clear();
     return true;
+}
+
+std::vector<ApplicationFinding> CheckApplication(const Application& record) {
+    using enum ApplicationProblem;
+    std::vector<ApplicationFinding> findings;
+    const auto refuse = [&](const char* field, ApplicationProblem problem) { findings.push_back({field, problem, false}); };
+    const auto ask = [&](const char* field, ApplicationProblem problem) { findings.push_back({field, problem, true}); };
+    const char* name = NameOf(&Application::name);
+    const char* exePath = NameOf(&Application::exePath);
+    const char* instances = NameOf(&Application::instances);
+
+    if (record.name.empty()) refuse(name, NoName);
+    else if (EqualsAnsi(record.name.c_str(), kNewApplicationEntry)) refuse(name, ReservedName);
+    if (record.exePath.empty() && !record.IsActiveX()) refuse(exePath, NoPathOrProgId);
+    // A count: none is refused, and so many that it reads as negative is unusual too.
+    if (record.instances == 0) refuse(instances, NoInstances);
+    else if (static_cast<DWORD>(record.instances) > kMaxUsualInstances) ask(instances, ManyInstances);
+    if (record.IsActiveX()) {
+        if (record.methodName.empty()) refuse(NameOf(&Application::methodName), NoMethod);
+        CLSID classId{};
+        if (FAILED(CLSIDFromProgID(record.progId.c_str(), &classId))) ask(NameOf(&Application::progId), UnregisteredProgId);
+    } else if (!record.exePath.empty()) {
+        UniqueHandle file(CreateFileA(ToAnsi(record.exePath).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) ask(exePath, UnopenablePath);
+    }
+    return findings;
 }

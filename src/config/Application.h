@@ -1,5 +1,6 @@
 // One configured application: the values of its subkey of the Modules key as one record, one
-// table that says how each value is stored, and the reader and the writer built on that table. Everything that reads or writes an application goes through here, so that a new
+// table that says how each value is stored, and the reader, the writer and the checks built on
+// that table. Everything that reads or writes an application goes through here, so that a new
 // value is a row of the table, a member of the record and the code that acts on it.
 #pragma once
 #include "config/ServiceKeys.h"
@@ -14,6 +15,9 @@
 inline constexpr char kRestartOnExitValue[] = "RestartOnExit";
 inline constexpr char kRestartDelayValue[] = "RestartDelay";
 inline constexpr DWORD kDefaultRestartDelayMs = 1000;
+
+// The name the Manage Applications dialog gives its "new application" entry; never a name.
+inline constexpr char kNewApplicationEntry[] = "{New}";
 
 // The method that is called on each server of an ActiveX application once it is created, and
 // its parameters. Types hold the stored type names ("VT_VARIANT"), empty for none.
@@ -92,3 +96,22 @@ Application ReadApplication(const ServiceKeys& keys, const std::string& name, bo
 // only for an ActiveX application. False with problem set when a text exceeds its limit (nothing
 // is written) or the registry refuses the key or a value.
 [[nodiscard]] bool WriteApplication(const ServiceKeys& keys, const Application& record, std::string& problem);
+
+// What is wrong with a record before it is saved, in the order in which it is checked.
+enum class ApplicationProblem {
+    NoName,              // DispName
+    ReservedName,        // DispName is kNewApplicationEntry
+    NoPathOrProgId,      // ExePath
+    NoInstances,         // Instances: none
+    ManyInstances,       // Instances: more than kMaxUsualInstances (a question)
+    NoMethod,            // MethodName of an ActiveX application
+    UnregisteredProgId,  // ProgId (a question)
+    UnopenablePath,      // ExePath of a standard application (a question)
+};
+struct ApplicationFinding {
+    const char* field;  // the value it concerns
+    ApplicationProblem problem;
+    bool isQuestion;  // saved only when confirmed; else the record is refused
+};
+inline constexpr DWORD kMaxUsualInstances = 10;
+std::vector<ApplicationFinding> CheckApplication(const Application& record);

@@ -15,8 +15,46 @@
 
 namespace {
 // The list entry that makes the form blank for a new application; never a name.
-constexpr char kNewEntry[] = "{New}";
-constexpr UINT kMaxInstancesWithoutQuestion = 10;
+constexpr const char* kNewEntry = kNewApplicationEntry;
+
+// What the form says of each problem of the record it saves: the text, the field to correct
+// and, for a question, the characters of the field selected when the answer is No.
+struct ProblemMessage {
+    ApplicationProblem problem;
+    const char* text;
+    int fieldId;
+    int selectionEnd;
+};
+constexpr ProblemMessage kProblemMessages[] = {
+    {ApplicationProblem::NoName, "Please provide application display name.", IDC_NAME, 0},
+    {ApplicationProblem::ReservedName, "Application display name cannot be {New}.", IDC_NAME, 0},
+    {ApplicationProblem::NoPathOrProgId, "Please provide a valid path or ActiveX prog id.", IDC_PATH, 0},
+    {ApplicationProblem::NoInstances, "Please provide number of instances greater than zero.", IDC_INSTANCES, 0},
+    {ApplicationProblem::ManyInstances,
+     "WARNING: You have specified an unusually large number of instances.\n"
+     "This can consume a large proportion of your computer's resources and\n"
+     "may lead to slow performance.\n\n"
+     "Are you sure you want to save this application?",
+     IDC_INSTANCES, 3},
+    {ApplicationProblem::NoMethod, "Please provide a method name and any argument values for your ActiveX server.",
+     IDC_METHOD, 0},
+    {ApplicationProblem::UnregisteredProgId,
+     "WARNING: The ActiveX Prog ID you specified is either invalid\n"
+     "or currently not registered on this machine.\n\n"
+     "Are you sure you want to save this application?",
+     IDC_PROGID, 260},
+    {ApplicationProblem::UnopenablePath,
+     "WARNING: The path you specified is either invalid\n"
+     "or points to a file that does not exist.\n\n"
+     "Are you sure you want to save this application?",
+     IDC_PATH, 260},
+};
+
+const ProblemMessage& MessageFor(ApplicationProblem problem) {
+    for (const ProblemMessage& message : kProblemMessages)
+        if (message.problem == problem) return message;
+    return kProblemMessages[0];  // every problem has its row
+}
 
 // The Window list's entries, in the order they are added, with the show value stored for each.
 struct WindowEntry {
@@ -182,65 +220,29 @@ void ManageAppsDialog::LoadApplication(const std::string& name) {
 }
 
 void ManageAppsDialog::SaveApplication() {
-    const std::string name = ItemText(IDC_NAME);
-    if (name.empty()) return Warn("Please provide application display name.", IDC_NAME);
-    if (name == kNewEntry) return Warn("Application display name cannot be {New}.", IDC_NAME);
-
-    const std::string path = ItemText(IDC_PATH);
-    const std::string progId = ItemText(IDC_PROGID);
-    const bool isActiveX = !progId.empty();
-    if (!isActiveX && path.empty()) return Warn("Please provide a valid path or ActiveX prog id.", IDC_PATH);
-    const std::string startIn = ItemText(IDC_START_IN);
-    const std::string arguments = ItemText(IDC_ARGUMENTS);
-
-    const UINT instances = GetDlgItemInt(Window(), IDC_INSTANCES, nullptr, FALSE);  // 0 when not a number
-    if (instances == 0)
-        return Warn("Please provide number of instances greater than zero.", IDC_INSTANCES);
-    if (instances > kMaxInstancesWithoutQuestion &&
-        !Confirm("WARNING: You have specified an unusually large number of instances.\n"
-                 "This can consume a large proportion of your computer's resources and\n"
-                 "may lead to slow performance.\n\n"
-                 "Are you sure you want to save this application?",
-                 IDC_INSTANCES, 3))
-        return;
-    const LONG attrib = SelectedAttrib();
-
-    if (isActiveX) {
-        if (pending_.methodName.empty())
-            return Warn("Please provide a method name and any argument values for your ActiveX server.", IDC_METHOD);
-        CLSID classId{};
-        if (FAILED(CLSIDFromProgID(ToWide(progId).c_str(), &classId)) &&
-            !Confirm("WARNING: The ActiveX Prog ID you specified is either invalid\n"
-                     "or currently not registered on this machine.\n\n"
-                     "Are you sure you want to save this application?",
-                     IDC_PROGID, 260))
-            return;
+    // The record as the form would store it: an ActiveX application without the standard
+    // program's fields, a standard one without the method.
+    Application record;
+    record.name = ToWide(ItemText(IDC_NAME));
+    record.progId = ToWide(ItemText(IDC_PROGID));
+    record.instances = static_cast<LONG>(GetDlgItemInt(Window(), IDC_INSTANCES, nullptr, FALSE));  // 0: not a number
+    if (record.IsActiveX()) {
+        static_cast<ApplicationMethod&>(record) = pending_;
     } else {
-        UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) {
-            if (!Confirm("WARNING: The path you specified is either invalid\n"
-                         "or points to a file that does not exist.\n\n"
-                         "Are you sure you want to save this application?",
-                         IDC_PATH, 260))
-                return;
-        }
+        record.exePath = ToWide(ItemText(IDC_PATH));
+        record.startDir = ToWide(ItemText(IDC_START_IN));
+        record.cmdLineArgs = ToWide(ItemText(IDC_ARGUMENTS));
+        record.attrib = SelectedAttrib();
+    }
+    for (const ApplicationFinding& finding : CheckApplication(record)) {
+        const ProblemMessage& message = MessageFor(finding.problem);
+        if (!finding.isQuestion) return Warn(message.text, message.fieldId);
+        if (!Confirm(message.text, message.fieldId, message.selectionEnd)) return;
     }
 
     AppCatalog catalog(host_.keys);
     (void)catalog.AddNew();
-    Application& record = catalog.Edit();
-    record.name = ToWide(name);
-    record.instances = static_cast<LONG>(instances);
-    if (isActiveX) {
-        record.progId = ToWide(progId);
-        static_cast<ApplicationMethod&>(record) = pending_;
-    } else {
-        record.exePath = ToWide(path);
-        record.startDir = ToWide(startIn);
-        record.cmdLineArgs = ToWide(arguments);
-        record.attrib = attrib;
-    }
+    catalog.Edit() = std::move(record);
     if (FAILED(catalog.Update())) {
         // The form keeps what was typed, so that nothing is lost; the catalogue says why.
         std::string reason;
