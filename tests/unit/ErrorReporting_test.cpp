@@ -2,6 +2,7 @@
 #include "base/EventLog.h"
 #include "base/MessageBox.h"
 #include "base/ErrorReporting.h"
+#include "base/ErrorResult.h"
 #include "messages.h"
 #include "support/EventRecorder.h"
 #include "support/TestSupport.h"
@@ -78,6 +79,15 @@ TEST(ReportComError, InterfaceSupportsOnlyTheClassesOwnInterface) {
     EXPECT_EQ(InterfaceSupportsErrorInfo(kIidILaunch, kIidILaunch), S_OK);
     EXPECT_EQ(InterfaceSupportsErrorInfo(kIidILaunch, IID_IDispatch), S_FALSE);
     EXPECT_EQ(InterfaceSupportsErrorInfo(kIidIModule, kIidILaunch), S_FALSE);
+}
+
+TEST(ErrorResult, OnlyASuccessfulSystemCallReadsAsSuccess) {
+    const std::pair<LONG, HRESULT> cases[] = {{ERROR_SUCCESS, S_OK},
+                                              {ERROR_ACCESS_DENIED, E_ACCESSDENIED},
+                                              {ERROR_FILE_NOT_FOUND, static_cast<HRESULT>(0x80070002)}};
+    for (const auto& [error, expected] : cases) EXPECT_EQ(Win32Result(error), expected) << error;
+    SetLastError(0);  // a failure that set no error
+    EXPECT_EQ(LastErrorResult(), E_FAIL);
 }
 
 TEST(SystemErrorText, PrefixNewlineAndTheSystemsText) {
