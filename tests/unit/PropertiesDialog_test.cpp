@@ -75,26 +75,21 @@ protected:
     TrayIcon tray{GetModuleHandleA(nullptr), "CorvaneTest", service};
 };
 
-// Each box shows what the service does with the stored value: a value that is not a REG_DWORD
-// counts as missing, as it does for the service.
+// A value that is not a REG_DWORD counts as missing, as it does for the service.
 TEST_F(PropertiesDialogTest, TheBoxesShowTheStoredValuesByTheServicesRules) {
-    const struct {
-        std::optional<DWORD> value;
-        DWORD type;
-    } cases[] = {{0, REG_DWORD}, {1, REG_DWORD}, {2, REG_DWORD}, {std::nullopt, REG_DWORD},
-                 {0, REG_BINARY}, {1, REG_BINARY}};
-    for (const auto& stored : cases) {
-        SCOPED_TRACE((stored.value ? std::to_string(*stored.value) : "missing") + " type " +
-                     std::to_string(stored.type));
-        StoreAll(stored.value, stored.type);
-        const bool read = stored.value && stored.type == REG_DWORD;
+    const std::pair<std::optional<DWORD>, DWORD> cases[] = {{0, REG_DWORD},  {1, REG_DWORD},  {2, REG_DWORD},
+                                                            {{}, REG_DWORD}, {0, REG_BINARY}, {1, REG_BINARY}};
+    for (const auto& [stored, type] : cases) {
+        SCOPED_TRACE((stored ? std::to_string(*stored) : "missing") + " of type " + std::to_string(type));
+        StoreAll(stored, type);
+        const bool read = stored && type == REG_DWORD;
         HWND window = Open();
         ASSERT_NE(window, nullptr);
         char caption[64] = "";
         GetWindowTextA(window, caption, sizeof caption);
         EXPECT_STREQ(caption, "Corvane - Properties");
         for (const Box& box : kBoxes) {
-            const bool expected = box.onUnlessZero ? !(read && *stored.value == 0) : read && *stored.value == 1;
+            const bool expected = box.onUnlessZero ? !(read && *stored == 0) : read && *stored == 1;
             EXPECT_EQ(Checked(window, box.id), expected) << box.value;
         }
         // The tray box only shows the setting.

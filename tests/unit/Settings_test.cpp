@@ -85,11 +85,8 @@ TEST_F(SettingsTest, AMalformedSettingIsReportedWithWhatTheServiceDoesInstead) {
         ASSERT_EQ(events.size(), 1u) << c.name;
         EXPECT_EQ(events[0].text, std::string("Setting \"") + c.name +
                                       "\" is not a REG_DWORD of 4 bytes; the service treats it as " + c.treatedAs + ".");
-        RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, parameters().c_str(), c.name);
+        RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, parameters().c_str(), c.name);  // missing from now on
     }
-    events.clear();
-    ReportMalformedSettings(Host().keys);
-    EXPECT_TRUE(events.empty());
 }
 
 TEST_F(SettingsTest, ReadersApplyTheirOwnRules) {
