@@ -172,6 +172,7 @@ void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
     host.status.dwCheckPoint = 0;
     host.status.dwWaitHint = 0;
 
+    ReportMalformedSettings(host.keys);  // once per start, as the launch pass reports an application's values
     // The pass's ticket is taken here, before RUNNING can be reported: a stop or pause that
     // comes before the worker runs still cancels its pass.
     if (!host.StartLaunchWorker(host.tracker.BeginPass())) {

@@ -5,6 +5,7 @@
 #include "base/Owners.h"
 #include "com/ServerLifetime.h"
 #include "config/ServiceKeys.h"
+#include "config/ServiceSettings.h"
 #include "launch/Supervisor.h"
 #include "launch/Tracking.h"
 

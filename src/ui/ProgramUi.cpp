@@ -88,7 +88,7 @@ void ProgramUi::ServiceStateChanged(ServiceHost&, DWORD state) {
 void ProgramUi::ShowConfiguration(ServiceHost& host) {
     // This process shows no icon: a save with the tray box unchecked has none to remove, and
     // the service's icon is the service's own.
-    PropertiesDialog dialog(host.instance, host.keys.parameters, host.serviceName, host.helpFileName, nullptr);
+    PropertiesDialog dialog(host.instance, host.keys, host.serviceName, host.helpFileName, nullptr);
     (void)dialog.RunModal(GetActiveWindow());
 }
 

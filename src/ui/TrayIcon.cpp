@@ -207,7 +207,7 @@ void TrayIcon::ShowOwner() {
 }
 
 void TrayIcon::ShowProperties() {
-    PropertiesDialog dialog(module_, service_.Keys().parameters, productName_, Host().helpFileName, this);
+    PropertiesDialog dialog(module_, service_.Keys(), productName_, Host().helpFileName, this);
     dialog.RunModal(GetActiveWindow());
 }
 
