@@ -9,6 +9,13 @@
     return error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
 }
 
+// A Win32 error code (a registry call's LONG result, say) as an HRESULT: ERROR_SUCCESS is S_OK
+// and every other code a failure. A plain cast would read small codes such as
+// ERROR_ACCESS_DENIED as success.
+[[nodiscard]] inline HRESULT Win32Result(LONG error) {
+    return error == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(static_cast<DWORD>(error));
+}
+
 // Returns the HRESULT of expression from the calling function when it is a failure. Owners
 // close what is open on the way out.
 #define RETURN_IF_FAILED(expression)            \

@@ -29,6 +29,13 @@ const ServiceSettingInfo& SettingInfo(ServiceSetting setting);
 // of 4 bytes counts as missing. Nothing is cached: every call reads the registry as it is now.
 bool IsSettingOn(const ServiceKeys& keys, ServiceSetting setting);
 
-// Creates the Parameters key with every missing setting at its default (a value that reads
-// into 4 bytes is left alone, whatever its type) and the Modules key. Reports nothing.
+// Creates the Parameters key with every missing setting at its default and the Modules key. A
+// value that is present is left alone whatever its type or size: nothing an administrator wrote
+// is lost. Reports nothing.
 void PrepareServiceKeys(const ServiceKeys& keys);
+
+// Reports to the event log each service-wide value of the Parameters key (the five flags and
+// the supervision values GracefulStopTimeout and TerminateProcessTree) that is present but not a
+// REG_DWORD of 4 bytes, naming it and what the service does instead. A missing value is not
+// reported. The host calls it once per service start.
+void ReportMalformedSettings(const ServiceKeys& keys);

@@ -12,14 +12,6 @@ DWORD ReadOr(const std::string& keyPath, const char* valueName, DWORD fallback) 
 
 }  // namespace
 
-bool IsRestartOnExit(const ServiceKeys& keys, const std::string& application) {
-    return ReadOr(keys.Application(application), kRestartOnExitValue, 0) == 1;
-}
-
-DWORD RestartDelayMs(const ServiceKeys& keys, const std::string& application) {
-    return ReadOr(keys.Application(application), kRestartDelayValue, kDefaultRestartDelayMs);
-}
-
 DWORD GracefulStopTimeoutMs(const ServiceKeys& keys) { return ReadOr(keys.parameters, kGracefulStopTimeoutValue, 0); }
 
 bool IsTerminateProcessTree(const ServiceKeys& keys) {

@@ -56,11 +56,11 @@ HRESULT ForgetServiceInAppId() {
     RegistryKey appId;
     LONG error = appId.Open(HKEY_CLASSES_ROOT, (std::string("AppID\\") + kAppIdText).c_str(), KEY_WRITE);
     if (error == ERROR_FILE_NOT_FOUND) return S_OK;
-    if (error != ERROR_SUCCESS) return HRESULT_FROM_WIN32(error);
+    if (error != ERROR_SUCCESS) return Win32Result(error);
     HRESULT result = S_OK;
     for (const char* value : {kLocalServiceValue, kServiceParametersValue}) {
         error = RegDeleteValueA(appId.get(), value);
-        if (error != ERROR_FILE_NOT_FOUND) KeepFirstFailure(result, HRESULT_FROM_WIN32(error));
+        if (error != ERROR_FILE_NOT_FOUND) KeepFirstFailure(result, Win32Result(error));
     }
     return result;
 }
@@ -300,10 +300,10 @@ HRESULT RegisterHost(const HostIdentity& identity, bool classes, bool service) {
         (void)RunRegistrationScript(identity.instance, IDR_APPID_SCRIPT, true);
         RegistryKey appIdRoot;
         LONG error = appIdRoot.Open(HKEY_CLASSES_ROOT, "AppID", KEY_WRITE);
-        if (error != ERROR_SUCCESS) return static_cast<HRESULT>(error);
+        if (error != ERROR_SUCCESS) return Win32Result(error);
         RegistryKey appId;
         error = appId.Open(appIdRoot.get(), kAppIdText, KEY_WRITE);
-        if (error != ERROR_SUCCESS) return static_cast<HRESULT>(error);
+        if (error != ERROR_SUCCESS) return Win32Result(error);
         RegDeleteValueA(appId.get(), kLocalServiceValue);
         // COM starts the service named here to serve the classes, so it names this service.
         (void)SetTextValue(appId.get(), kLocalServiceValue, identity.serviceName);
@@ -313,8 +313,7 @@ HRESULT RegisterHost(const HostIdentity& identity, bool classes, bool service) {
             LogEventText("Could not create Service.");
             result = HRESULT_FROM_WIN32(ERROR_SERVICE_MARKED_FOR_DELETE);
         } else if (!CreateHostService(identity) && SUCCEEDED(result)) {
-            DWORD error = GetLastError();
-            result = error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
+            result = LastErrorResult();
         }
     }
     if (classes) {

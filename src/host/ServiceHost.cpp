@@ -209,6 +209,7 @@ void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
         host.status_.dwWaitHint = 0;
     }
 
+    ReportMalformedSettings(host.identity_.keys);  // once per start, as the launch pass reports an application's values
     // The pass's ticket is taken here, before RUNNING can be reported: a stop or pause that
     // comes before the worker runs still cancels its pass.
     if (!host.StartLaunchWorker(host.tracker_.BeginPass())) {

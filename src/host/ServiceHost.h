@@ -10,6 +10,7 @@
 #include "base/Owners.h"
 #include "base/Worker.h"
 #include "com/ServerLifetime.h"
+#include "config/ServiceSettings.h"
 #include "host/HostIdentity.h"
 #include "host/UserInterface.h"
 #include "launch/Supervisor.h"

@@ -5,7 +5,7 @@
 #include "base/EventLog.h"
 #include "base/Owners.h"
 #include "base/RegistryKey.h"
-#include "config/AppCatalog.h"
+#include "config/Application.h"
 #include "config/ParamTypeTable.h"
 #include "Guids.h"
 
@@ -144,40 +144,33 @@ HRESULT StartActiveXServer(BSTR progId, IDispatch** server) {
     return E_FAIL;
 }
 
-int InvokeConfiguredMethod(AppCatalog* catalog, IDispatch* server, BSTR appName) {
-    if (!catalog || !server || !appName) return 0;
-    short found = 0;
-    // An application that is gone by now has no record to call with: the buffer still holds
-    // whatever was loaded before, which belongs to another application.
-    if (FAILED(catalog->Find(appName, &found)) || found != 1) return 0;
-    const AppRecord& record = catalog->Record();
-    if (IsEmpty(record.methodName.get())) return 1;
+int InvokeConfiguredMethod(const ApplicationMethod& record, IDispatch* server) {
+    if (!server) return 0;
+    if (record.methodName.empty()) return 1;
 
-    const Bstr* values[] = {&record.paramOne, &record.paramTwo, &record.paramThree, &record.paramFour};
-    const Bstr* types[] = {&record.paramOneType, &record.paramTwoType, &record.paramThreeType,
-                           &record.paramFourType};
     int count = 0;
     std::string format;
-    for (const Bstr* type : types) {
-        if (IsEmpty(type->get())) continue;
+    for (const MethodParameter& parameter : kMethodParameters) {
+        const std::wstring& type = record.*parameter.type;
+        if (type.empty()) continue;
         ++count;
-        if (char letter = TypeLetter(type->get())) format += letter;
+        if (char letter = TypeLetter(type.c_str())) format += letter;
     }
 
     // The method's own outcome is not looked at: a server that refuses the call stays started.
-    const wchar_t* method = record.methodName.get();
+    const wchar_t* method = record.methodName.c_str();
     if (count == 0) {
         (void)InvokeByName(server, DISPATCH_METHOD, nullptr, nullptr, nullptr, method, nullptr);
         return 1;
     }
     for (int i = 0; i < count; ++i)
-        if (!EqualsAnsi(types[i]->get(), "VT_VARIANT")) return 0;
+        if (!EqualsAnsi((record.*kMethodParameters[i].type).c_str(), "VT_VARIANT")) return 0;
 
     // Every parameter goes as its stored text; the server converts it itself.
     Variant parameters[4];
     for (int i = 0; i < count; ++i) {
         V_VT(parameters[i].get()) = VT_BSTR;
-        V_BSTR(parameters[i].get()) = SysAllocString(values[i]->get() ? values[i]->get() : L"");
+        V_BSTR(parameters[i].get()) = SysAllocString((record.*kMethodParameters[i].value).c_str());
     }
     const char* letters = format.c_str();
     switch (count) {

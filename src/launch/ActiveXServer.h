@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <oaidl.h>
 
-class AppCatalog;
+struct ApplicationMethod;
 
 // Creates the object of progId (in-process, local or remote server) and hands out one counted
 // IDispatch reference in *server. On any failure *server stays null, the error info says
@@ -12,12 +12,11 @@ class AppCatalog;
 // E_POINTER for a null server.
 [[nodiscard]] HRESULT StartActiveXServer(BSTR progId, IDispatch** server);
 
-// Loads the application appName with catalog->Find and calls its MethodName on server: with no
-// arguments when no parameter type is set, else with parameters 1 to N as VT_BSTR VARIANTs,
-// provided every one of their types is exactly "VT_VARIANT". Returns 1 when the method was
-// called (whatever the call's outcome) or there was nothing to call, 0 when no call was made
-// (null argument, an application that is not found, or parameter types it does not pass).
-int InvokeConfiguredMethod(AppCatalog* catalog, IDispatch* server, BSTR appName);
+// Calls an application's MethodName on server: with no arguments when no parameter type is set,
+// else with parameters 1 to N as VT_BSTR VARIANTs, provided every one of their types is exactly
+// "VT_VARIANT". Returns 1 when the method was called (whatever the call's outcome) or there was
+// nothing to call, 0 when no call was made (a null server, or parameter types it does not pass).
+int InvokeConfiguredMethod(const ApplicationMethod& method, IDispatch* server);
 
 // Looks name up on dispatch and calls it with the arguments that follow, described by format:
 // one letter per argument, in argument order, "&" before a letter passing a pointer to the

@@ -5,25 +5,8 @@
 #include "launch/Tracking.h"
 
 #include <windows.h>
-#include <string>
 
-class AppCatalog;
 class Supervisor;
-
-// The values of one application that a launch reads, each with its meaning when missing.
-struct ApplicationValues {
-    DWORD instances = 0;
-    DWORD attrib = 0;
-    std::string exePath;
-    std::string cmdLineArgs;
-    std::string startDir;
-    std::string progId;
-};
-// Reads the values of application name's subkey (a subkey that cannot be opened: none). A number
-// is taken only from a REG_DWORD of 4 bytes and a text only from REG_SZ or REG_EXPAND_SZ of at
-// most 259 characters; anything else counts as missing. With reportFaults (the launch pass, once
-// per pass), each such value, the method values of an ActiveX application included, is reported.
-ApplicationValues ReadApplicationValues(const ServiceKeys& keys, const std::string& name, bool reportFaults = false);
 
 // The work of the launch worker thread (and of the relaunch on continue): nothing when the
 // EnableLaunch setting is off, else the pass. ticket is the pass's ticket
@@ -35,6 +18,7 @@ DWORD RunLaunchWorker(const ServiceKeys& keys, LaunchTracker& tracker, LaunchTra
                       Supervisor* supervisor = nullptr);
 
 // Walks the Modules key in enumeration order; 0 when it has no subkeys, else 1. A ticket of 0
-// takes a new one. catalog (null: one of its own) loads an ActiveX application's method.
+// takes a new one. Each application is read once (ReadApplication, reporting its malformed
+// values), and an ActiveX application's method is called from that reading.
 DWORD LaunchAllApplications(const ServiceKeys& keys, LaunchTracker& tracker, LaunchTracker::Ticket ticket = 0,
-                            AppCatalog* catalog = nullptr, Supervisor* supervisor = nullptr);
+                            Supervisor* supervisor = nullptr);

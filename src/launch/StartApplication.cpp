@@ -5,6 +5,7 @@
 #include "base/ErrorResult.h"
 #include "base/Owners.h"
 #include "base/ErrorReporting.h"
+#include "config/Application.h"
 #include "Guids.h"
 
 #include <string>
@@ -101,4 +102,9 @@ HRESULT StartProgram(const std::string& path, const std::string& arguments, LONG
     started.process = std::move(process);
     started.processId = created.dwProcessId;
     return S_OK;
+}
+
+HRESULT StartProgram(const Application& record, StartedProgram& started, HANDLE job) {
+    return StartProgram(ToAnsi(record.exePath), ToAnsi(record.cmdLineArgs), record.attrib, ToAnsi(record.startDir),
+                        started, job);
 }

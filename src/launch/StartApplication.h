@@ -36,6 +36,11 @@ std::string ProgramCommandLine(const std::string& path, const std::string& argum
                                    const std::string& startDirectory, StartedProgram& started,
                                    HANDLE job = nullptr);
 
+struct Application;
+// The same for one instance of a standard application: its ExePath, CmdLineArgs, Attrib and
+// StartDir.
+[[nodiscard]] HRESULT StartProgram(const Application& record, StartedProgram& started, HANDLE job = nullptr);
+
 // Starts strPath with its command line (ProgramCommandLine) in a new console. The optional arguments
 // may be omitted (a null pointer, or VT_ERROR holding DISP_E_PARAMNOTFOUND): no arguments,
 // SW_SHOWNORMAL, the caller's current directory. The show value is a VT_I4 of 0 or above (0

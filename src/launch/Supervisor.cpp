@@ -1,8 +1,8 @@
 #include "launch/Supervisor.h"
 
 #include "base/EventLog.h"
+#include "config/Application.h"
 #include "config/SupervisionSettings.h"
-#include "launch/LaunchWorker.h"
 #include "launch/StartApplication.h"
 #include "messages.h"
 
@@ -77,7 +77,7 @@ HANDLE Supervisor::JobForNewPrograms() {
 
 void Supervisor::Adopt(const std::string& application, const StartedProgram& started) {
     ReportJobError(application, started);
-    if (!IsRestartOnExit(keys_, application)) return;
+    if (ReadApplication(keys_, application).restartOnExit != 1) return;
 
     auto watcher = std::make_unique<Watcher>();
     watcher->owner = this;
@@ -167,7 +167,8 @@ void Supervisor::Watch(Line& line, HANDLE cancel) {
             if (outcome == Outcome::Abandoned) return;
             // The failed start has reported itself; the next try waits as after a run that
             // ended at once, so a program that cannot start is tried less and less often.
-            restart = ScheduleRestart(line, 0, restart->generation);
+            const DWORD delayMs = static_cast<DWORD>(ReadApplication(keys_, line.application).restartDelay);
+            restart = ScheduleRestart(line, delayMs, 0, restart->generation);
         }
     }
 }
@@ -198,26 +199,25 @@ std::optional<Supervisor::Restart> Supervisor::ReportExit(Line& line) {
         ReportWarning(MSG_PROGRAM_ENDED_PAUSED, inserts);
         return std::nullopt;
     }
-    if (!AsksForRestart(line.application)) {
+    const Application record = ReadApplication(keys_, line.application);
+    if (!AsksForRestart(record)) {
         ReportWarning(MSG_PROGRAM_ENDED_NOT_WANTED, inserts);
         return std::nullopt;
     }
-    const Restart restart = ScheduleRestart(line, ranMs, generation);
+    const Restart restart = ScheduleRestart(line, static_cast<DWORD>(record.restartDelay), ranMs, generation);
     inserts.push_back(std::to_string(restart.waitMs));
     ReportWarning(MSG_PROGRAM_RESTARTING, inserts);
     return restart;
 }
 
-Supervisor::Restart Supervisor::ScheduleRestart(Line& line, ULONGLONG ranMs, unsigned generation) {
-    const DWORD waitMs = RestartWaitMs(RestartDelayMs(keys_, line.application), line.lastWaitMs, ranMs);
+Supervisor::Restart Supervisor::ScheduleRestart(Line& line, DWORD delayMs, ULONGLONG ranMs, unsigned generation) {
+    const DWORD waitMs = RestartWaitMs(delayMs, line.lastWaitMs, ranMs);
     line.lastWaitMs = waitMs;
     return Restart{generation, GetTickCount64() + waitMs, waitMs};
 }
 
-bool Supervisor::AsksForRestart(const std::string& application) {
-    if (!IsRestartOnExit(keys_, application)) return false;
-    const ApplicationValues values = ReadApplicationValues(keys_, application);
-    return values.progId.empty() && values.instances > 0;
+bool Supervisor::AsksForRestart(const Application& record) {
+    return record.restartOnExit == 1 && !record.IsActiveX() && record.instances != 0;
 }
 
 std::optional<LaunchTracker::PendingLaunch> Supervisor::AwaitRestart(const Restart& restart) {
@@ -240,14 +240,11 @@ std::optional<LaunchTracker::PendingLaunch> Supervisor::AwaitRestart(const Resta
 
 Supervisor::Outcome Supervisor::StartAgain(Line& line, LaunchTracker::PendingLaunch& launch) {
     // Read again now: the configuration may have changed while the program ran.
-    const ApplicationValues values = ReadApplicationValues(keys_, line.application);
-    const LONG show = static_cast<LONG>(values.attrib);
-    if (!values.progId.empty() || values.instances == 0 || show < 0) return Outcome::Abandoned;
+    const Application record = ReadApplication(keys_, line.application);
+    if (record.IsActiveX() || record.instances == 0 || record.attrib < 0) return Outcome::Abandoned;
 
     StartedProgram started;
-    if (FAILED(StartProgram(values.exePath, values.cmdLineArgs, show, values.startDir, started,
-                            JobForNewPrograms())))
-        return Outcome::Failed;
+    if (FAILED(StartProgram(record, started, JobForNewPrograms()))) return Outcome::Failed;
     ReportJobError(line.application, started);
     UniqueHandle watching = WatchingHandle(started.process.get());
     const bool watched = static_cast<bool>(watching);

@@ -25,6 +25,7 @@
 #include <optional>
 #include <string>
 
+struct Application;
 struct StartedProgram;
 
 // The wait before a program is started again: restartDelayMs after its first exit and after a
@@ -86,10 +87,10 @@ private:
     void Watch(Line& line, HANDLE cancel);
     bool WaitForEnd(const Line& line, HANDLE cancel);
     std::optional<Restart> ReportExit(Line& line);
-    Restart ScheduleRestart(Line& line, ULONGLONG ranMs, unsigned generation);
+    Restart ScheduleRestart(Line& line, DWORD delayMs, ULONGLONG ranMs, unsigned generation);
     std::optional<LaunchTracker::PendingLaunch> AwaitRestart(const Restart& restart);
     Outcome StartAgain(Line& line, LaunchTracker::PendingLaunch& launch);
-    bool AsksForRestart(const std::string& application);
+    bool AsksForRestart(const Application& record);
     void ReportJobError(const std::string& application, const StartedProgram& started);
     void ReapFinishedWatchers();
 

@@ -15,8 +15,46 @@
 
 namespace {
 // The list entry that makes the form blank for a new application; never a name.
-constexpr char kNewEntry[] = "{New}";
-constexpr UINT kMaxInstancesWithoutQuestion = 10;
+constexpr const char* kNewEntry = kNewApplicationEntry;
+
+// What the form says of each problem of the record it saves: the text, the field to correct
+// and, for a question, the characters of the field selected when the answer is No.
+struct ProblemMessage {
+    ApplicationProblem problem;
+    const char* text;
+    int fieldId;
+    int selectionEnd;
+};
+constexpr ProblemMessage kProblemMessages[] = {
+    {ApplicationProblem::NoName, "Please provide application display name.", IDC_NAME, 0},
+    {ApplicationProblem::ReservedName, "Application display name cannot be {New}.", IDC_NAME, 0},
+    {ApplicationProblem::NoPathOrProgId, "Please provide a valid path or ActiveX prog id.", IDC_PATH, 0},
+    {ApplicationProblem::NoInstances, "Please provide number of instances greater than zero.", IDC_INSTANCES, 0},
+    {ApplicationProblem::ManyInstances,
+     "WARNING: You have specified an unusually large number of instances.\n"
+     "This can consume a large proportion of your computer's resources and\n"
+     "may lead to slow performance.\n\n"
+     "Are you sure you want to save this application?",
+     IDC_INSTANCES, 3},
+    {ApplicationProblem::NoMethod, "Please provide a method name and any argument values for your ActiveX server.",
+     IDC_METHOD, 0},
+    {ApplicationProblem::UnregisteredProgId,
+     "WARNING: The ActiveX Prog ID you specified is either invalid\n"
+     "or currently not registered on this machine.\n\n"
+     "Are you sure you want to save this application?",
+     IDC_PROGID, 260},
+    {ApplicationProblem::UnopenablePath,
+     "WARNING: The path you specified is either invalid\n"
+     "or points to a file that does not exist.\n\n"
+     "Are you sure you want to save this application?",
+     IDC_PATH, 260},
+};
+
+const ProblemMessage& MessageFor(ApplicationProblem problem) {
+    for (const ProblemMessage& message : kProblemMessages)
+        if (message.problem == problem) return message;
+    return kProblemMessages[0];  // every problem has its row
+}
 
 // The Window list's entries, in the order they are added, with the show value stored for each.
 struct WindowEntry {
@@ -141,7 +179,7 @@ void ManageAppsDialog::ResetForm() {
     SelectWindowEntry(kDefaultAttrib);
     // Emptying Path and Prog ID runs their change handlers, which set the enabling.
     for (int id : {IDC_NAME, IDC_PATH, IDC_START_IN, IDC_ARGUMENTS, IDC_PROGID}) SetItemText(id, "");
-    pending_.Clear();
+    pending_ = ApplicationMethod{};
     FillNameList();
     Focus(IDC_NAME);
     formIsBlank_ = true;
@@ -170,79 +208,43 @@ void ManageAppsDialog::LoadApplication(const std::string& name) {
     AppCatalog catalog(host_.keys);
     short found = 0;  // not consulted: a name that is gone shows an empty record
     (void)catalog.Find(ToWide(name).c_str(), &found);
-    const AppRecord& record = catalog.Record();
-    pending_.LoadFrom(catalog);
+    const Application& record = catalog.Record();
+    pending_ = record;
 
     // Path and Prog ID run their change handlers as they are set, in this order.
-    SetItemText(IDC_PATH, ToAnsi(record.exePath.get()));
-    SetItemText(IDC_ARGUMENTS, ToAnsi(record.cmdLineArgs.get()));
-    SetItemText(IDC_START_IN, ToAnsi(record.startDir.get()));
-    SetItemText(IDC_PROGID, ToAnsi(record.progId.get()));
+    SetItemText(IDC_PATH, ToAnsi(record.exePath));
+    SetItemText(IDC_ARGUMENTS, ToAnsi(record.cmdLineArgs));
+    SetItemText(IDC_START_IN, ToAnsi(record.startDir));
+    SetItemText(IDC_PROGID, ToAnsi(record.progId));
     SetDlgItemInt(Window(), IDC_INSTANCES, static_cast<UINT>(record.instances), FALSE);
     SelectWindowEntry(record.attrib);
     formIsBlank_ = false;
 }
 
 void ManageAppsDialog::SaveApplication() {
-    const std::string name = ItemText(IDC_NAME);
-    if (name.empty()) return Warn("Please provide application display name.", IDC_NAME);
-    if (name == kNewEntry) return Warn("Application display name cannot be {New}.", IDC_NAME);
-
-    const std::string path = ItemText(IDC_PATH);
-    const std::string progId = ItemText(IDC_PROGID);
-    const bool isActiveX = !progId.empty();
-    if (!isActiveX && path.empty()) return Warn("Please provide a valid path or ActiveX prog id.", IDC_PATH);
-    const std::string startIn = ItemText(IDC_START_IN);
-    const std::string arguments = ItemText(IDC_ARGUMENTS);
-
-    const UINT instances = GetDlgItemInt(Window(), IDC_INSTANCES, nullptr, FALSE);  // 0 when not a number
-    if (instances == 0)
-        return Warn("Please provide number of instances greater than zero.", IDC_INSTANCES);
-    if (instances > kMaxInstancesWithoutQuestion &&
-        !Confirm("WARNING: You have specified an unusually large number of instances.\n"
-                 "This can consume a large proportion of your computer's resources and\n"
-                 "may lead to slow performance.\n\n"
-                 "Are you sure you want to save this application?",
-                 IDC_INSTANCES, 3))
-        return;
-    const LONG attrib = SelectedAttrib();
-
-    if (isActiveX) {
-        if (pending_.methodName.empty())
-            return Warn("Please provide a method name and any argument values for your ActiveX server.", IDC_METHOD);
-        CLSID classId{};
-        if (FAILED(CLSIDFromProgID(ToWide(progId).c_str(), &classId)) &&
-            !Confirm("WARNING: The ActiveX Prog ID you specified is either invalid\n"
-                     "or currently not registered on this machine.\n\n"
-                     "Are you sure you want to save this application?",
-                     IDC_PROGID, 260))
-            return;
+    // The record as the form would store it: an ActiveX application without the standard
+    // program's fields, a standard one without the method.
+    Application record;
+    record.name = ToWide(ItemText(IDC_NAME));
+    record.progId = ToWide(ItemText(IDC_PROGID));
+    record.instances = static_cast<LONG>(GetDlgItemInt(Window(), IDC_INSTANCES, nullptr, FALSE));  // 0: not a number
+    if (record.IsActiveX()) {
+        static_cast<ApplicationMethod&>(record) = pending_;
     } else {
-        UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) {
-            if (!Confirm("WARNING: The path you specified is either invalid\n"
-                         "or points to a file that does not exist.\n\n"
-                         "Are you sure you want to save this application?",
-                         IDC_PATH, 260))
-                return;
-        }
+        record.exePath = ToWide(ItemText(IDC_PATH));
+        record.startDir = ToWide(ItemText(IDC_START_IN));
+        record.cmdLineArgs = ToWide(ItemText(IDC_ARGUMENTS));
+        record.attrib = SelectedAttrib();
+    }
+    for (const ApplicationFinding& finding : CheckApplication(record)) {
+        const ProblemMessage& message = MessageFor(finding.problem);
+        if (!finding.isQuestion) return Warn(message.text, message.fieldId);
+        if (!Confirm(message.text, message.fieldId, message.selectionEnd)) return;
     }
 
     AppCatalog catalog(host_.keys);
-    // The puts cannot fail: every string is allocated here.
     (void)catalog.AddNew();
-    (void)catalog.put_DispName(ToWide(name).c_str());
-    (void)catalog.put_Instances(static_cast<LONG>(instances));
-    if (isActiveX) {
-        (void)catalog.put_ProgId(ToWide(progId).c_str());
-        pending_.StoreInto(catalog);
-    } else {
-        (void)catalog.put_ExePath(ToWide(path).c_str());
-        (void)catalog.put_StartDir(ToWide(startIn).c_str());
-        (void)catalog.put_CmdLineArgs(ToWide(arguments).c_str());
-        (void)catalog.put_Attrib(attrib);
-    }
+    catalog.Edit() = std::move(record);
     if (FAILED(catalog.Update())) {
         // The form keeps what was typed, so that nothing is lost; the catalogue says why.
         std::string reason;
@@ -295,7 +297,7 @@ void ManageAppsDialog::OpenMethodDialog() {
     // The Method dialog starts from the stored values of this name (none for a new one).
     short found = 0;
     (void)catalog.Find(ToWide(name).c_str(), &found);
-    pending_.LoadFrom(catalog);
+    pending_ = catalog.Record();
     MethodDialog dialog(host_, pending_);
     (void)dialog.RunModal(GetActiveWindow());  // OK and Cancel alike leave their values pending
     Focus(IDC_PROGID);

@@ -3,8 +3,8 @@
 // service creates it hidden and modeless as its main window; Cancel and the close box hide it
 // again with a blank form. Applications are read and written through the catalogue only.
 #pragma once
+#include "config/Application.h"
 #include "ui/DialogHost.h"
-#include "ui/PendingMethod.h"
 
 struct HostIdentity;
 class UiHost;
@@ -21,7 +21,7 @@ public:
     static std::span<const Entry> MessageTable();
 
     // The method values that the form holds for an ActiveX application.
-    const PendingMethod& Pending() const { return pending_; }
+    const ApplicationMethod& Pending() const { return pending_; }
     // True while the form shows no stored application.
     bool FormIsBlank() const { return formIsBlank_; }
 
@@ -63,6 +63,6 @@ private:
     const HostIdentity& host_;
     UiHost& uiHost_;
     std::unique_ptr<std::remove_pointer_t<HBITMAP>, BitmapDeleter> openBitmap_;
-    PendingMethod pending_;
+    ApplicationMethod pending_;
     bool formIsBlank_ = true;
 };

@@ -14,14 +14,14 @@ constexpr int kTextLimit = 50;
 struct Parameter {
     int valueId;
     int typeId;
-    std::wstring PendingMethod::*value;
-    std::wstring PendingMethod::*type;
+    std::wstring ApplicationMethod::*value;
+    std::wstring ApplicationMethod::*type;
 };
 constexpr Parameter kParameters[] = {
-    {IDC_PARAM1, IDC_PARAM1_TYPE, &PendingMethod::paramOne, &PendingMethod::paramOneType},
-    {IDC_PARAM2, IDC_PARAM2_TYPE, &PendingMethod::paramTwo, &PendingMethod::paramTwoType},
-    {IDC_PARAM3, IDC_PARAM3_TYPE, &PendingMethod::paramThree, &PendingMethod::paramThreeType},
-    {IDC_PARAM4, IDC_PARAM4_TYPE, &PendingMethod::paramFour, &PendingMethod::paramFourType},
+    {IDC_PARAM1, IDC_PARAM1_TYPE, kMethodParameters[0].value, kMethodParameters[0].type},
+    {IDC_PARAM2, IDC_PARAM2_TYPE, kMethodParameters[1].value, kMethodParameters[1].type},
+    {IDC_PARAM3, IDC_PARAM3_TYPE, kMethodParameters[2].value, kMethodParameters[2].type},
+    {IDC_PARAM4, IDC_PARAM4_TYPE, kMethodParameters[3].value, kMethodParameters[3].type},
 };
 
 const HelpContexts& MethodHelp() {
@@ -36,7 +36,7 @@ const HelpContexts& MethodHelp() {
 
 }  // namespace
 
-MethodDialog::MethodDialog(const HostIdentity& host, PendingMethod& pending)
+MethodDialog::MethodDialog(const HostIdentity& host, ApplicationMethod& pending)
     : Dialog(host.instance, IDD_METHOD), host_(host), pending_(pending) {}
 
 std::span<const MethodDialog::Entry> MethodDialog::MessageTable() {

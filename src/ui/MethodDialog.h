@@ -3,15 +3,15 @@
 // from the pending method values and writes them back on OK; nothing is stored until the
 // Manage Applications dialog saves the application.
 #pragma once
+#include "config/Application.h"
 #include "ui/DialogHost.h"
-#include "ui/PendingMethod.h"
 
 struct HostIdentity;
 
 class MethodDialog : public Dialog<MethodDialog> {
 public:
     // Captions its boxes and names its help file as the host says.
-    MethodDialog(const HostIdentity& host, PendingMethod& pending);
+    MethodDialog(const HostIdentity& host, ApplicationMethod& pending);
     static std::span<const Entry> MessageTable();
 
 private:
@@ -27,5 +27,5 @@ private:
     std::wstring SelectedType(int listId) const;
 
     const HostIdentity& host_;
-    PendingMethod& pending_;
+    ApplicationMethod& pending_;
 };

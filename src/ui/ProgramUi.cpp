@@ -89,8 +89,7 @@ void ProgramUi::ShowConfiguration(UiHost& host) {
     // This process shows no icon: a save with the tray box unchecked has none to remove, and
     // the service's icon is the service's own.
     const HostIdentity& identity = host.Identity();
-    PropertiesDialog dialog(identity.instance, identity.keys.parameters, identity.serviceName, identity.helpFileName,
-                            nullptr);
+    PropertiesDialog dialog(identity.instance, identity.keys, identity.serviceName, identity.helpFileName, nullptr);
     (void)dialog.RunModal(GetActiveWindow());
 }
 

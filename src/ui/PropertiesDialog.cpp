@@ -10,19 +10,17 @@
 
 namespace {
 
-// The boxes in the order in which their settings are read and written. A box shows checked
-// when the stored value is not 0, or, for the two Terminate settings, exactly 1.
+// The boxes in the order in which their settings are read and written.
 struct SettingBox {
     int id;
     ServiceSetting setting;
-    bool checkedWhenNotZero;
 };
 constexpr SettingBox kBoxes[] = {
-    {IDC_ENABLE_LAUNCH, ServiceSetting::EnableLaunch, true},
-    {IDC_RELAUNCH_ON_CONTINUE, ServiceSetting::RelaunchOnContinue, true},
-    {IDC_ENABLE_TRAY_ICON, ServiceSetting::EnableTrayIcon, true},
-    {IDC_TERMINATE_ON_PAUSE, ServiceSetting::TerminateOnPause, false},
-    {IDC_TERMINATE_ON_STOP, ServiceSetting::TerminateOnStop, false},
+    {IDC_ENABLE_LAUNCH, ServiceSetting::EnableLaunch},
+    {IDC_RELAUNCH_ON_CONTINUE, ServiceSetting::RelaunchOnContinue},
+    {IDC_ENABLE_TRAY_ICON, ServiceSetting::EnableTrayIcon},
+    {IDC_TERMINATE_ON_PAUSE, ServiceSetting::TerminateOnPause},
+    {IDC_TERMINATE_ON_STOP, ServiceSetting::TerminateOnStop},
 };
 
 const HelpContexts& Help() {
@@ -38,10 +36,10 @@ const HelpContexts& Help() {
 
 }  // namespace
 
-PropertiesDialog::PropertiesDialog(HINSTANCE module, std::string parametersKeyPath, std::string productName,
-                                   std::string helpFile, TrayIcon* tray)
-    : Dialog(module, IDD_PROPERTIES), parametersKeyPath_(std::move(parametersKeyPath)),
-      productName_(std::move(productName)), helpFile_(std::move(helpFile)), tray_(tray) {}
+PropertiesDialog::PropertiesDialog(HINSTANCE module, ServiceKeys keys, std::string productName, std::string helpFile,
+                                   TrayIcon* tray)
+    : Dialog(module, IDD_PROPERTIES), keys_(std::move(keys)), productName_(std::move(productName)),
+      helpFile_(std::move(helpFile)), tray_(tray) {}
 
 std::span<const PropertiesDialog::Entry> PropertiesDialog::MessageTable() {
     static const Entry table[] = {
@@ -55,25 +53,17 @@ std::span<const PropertiesDialog::Entry> PropertiesDialog::MessageTable() {
 }
 
 bool PropertiesDialog::OnInitDialog(WindowMessage& message) {
-    // A key that cannot be read leaves every box unchecked; a value that cannot be read, its box.
-    RegistryKey parameters;
-    (void)parameters.Open(HKEY_LOCAL_MACHINE, parametersKeyPath_.c_str(), KEY_READ);
-    for (const SettingBox& box : kBoxes) {
-        DWORD value = 0;
-        DWORD size = sizeof value;
-        if (!parameters || RegQueryValueExA(parameters.get(), SettingInfo(box.setting).valueName, nullptr, nullptr,
-                                            reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS)
-            continue;
-        const bool checked = box.checkedWhenNotZero ? value != 0 : value == 1;
-        SendMessageA(Item(box.id), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
-    }
+    // Each box shows what the service does with the stored value, by the rules the service reads
+    // it with: a value of the wrong type or size counts as missing, and so takes its default.
+    for (const SettingBox& box : kBoxes)
+        SendMessageA(Item(box.id), BM_SETCHECK, IsSettingOn(keys_, box.setting) ? BST_CHECKED : BST_UNCHECKED, 0);
     message.result = TRUE;  // the system sets the focus
     return true;
 }
 
 bool PropertiesDialog::OnOk(WindowMessage&) {
     RegistryKey parameters;
-    if (parameters.Open(HKEY_LOCAL_MACHINE, parametersKeyPath_.c_str(), KEY_WRITE) != ERROR_SUCCESS) {
+    if (parameters.Open(HKEY_LOCAL_MACHINE, keys_.parameters.c_str(), KEY_WRITE) != ERROR_SUCCESS) {
         ShowMessageBox(Window(), "Unable to save properties at this time. Please try later.", productName_,
                        MB_ICONWARNING);
         return true;  // the dialog stays open and nothing is written

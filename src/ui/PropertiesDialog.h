@@ -1,6 +1,7 @@
 // The Properties dialog: the five service settings as check boxes, read from and written back
 // to the Parameters key. Opened modally from the tray menu and by "-Configure".
 #pragma once
+#include "config/ServiceKeys.h"
 #include "ui/DialogHost.h"
 
 #include <span>
@@ -10,11 +11,11 @@ class TrayIcon;
 
 class PropertiesDialog : public Dialog<PropertiesDialog> {
 public:
-    // parametersKeyPath: the key below HKEY_LOCAL_MACHINE that holds the settings. tray: the
+    // keys: those of the service whose settings are shown (its Parameters key). tray: the
     // icon of this process, removed when the dialog is saved with its tray box unchecked (none
     // in a process that shows no icon).
-    PropertiesDialog(HINSTANCE module, std::string parametersKeyPath, std::string productName,
-                     std::string helpFile, TrayIcon* tray);
+    PropertiesDialog(HINSTANCE module, ServiceKeys keys, std::string productName, std::string helpFile,
+                     TrayIcon* tray);
 
     static std::span<const Entry> MessageTable();
 
@@ -25,7 +26,7 @@ private:
     bool OnHelp(WindowMessage& message);
     bool OnContextMenu(WindowMessage& message);
 
-    std::string parametersKeyPath_;
+    ServiceKeys keys_;
     std::string productName_;
     std::string helpFile_;
     TrayIcon* tray_;

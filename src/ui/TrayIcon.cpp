@@ -207,7 +207,7 @@ void TrayIcon::ShowOwner() {
 
 void TrayIcon::ShowProperties() {
     const HostIdentity& identity = service_.Identity();
-    PropertiesDialog dialog(module_, identity.keys.parameters, productName_, identity.helpFileName, this);
+    PropertiesDialog dialog(module_, identity.keys, productName_, identity.helpFileName, this);
     dialog.RunModal(GetActiveWindow());
 }
 

@@ -223,10 +223,12 @@ TEST_F(LaunchServiceTest, MalformedValuesAreReportedOnceAndHarmNoOtherApplicatio
     RegistryKey emptyKey;  // an application without values has nothing to start and nothing wrong
     ASSERT_EQ(emptyKey.Create(HKEY_LOCAL_MACHINE, (kModules + "\\Empty key").c_str(), KEY_READ), ERROR_SUCCESS);
     SetSetting("TerminateOnStop", 1);
+    WriteRawValue(HKEY_LOCAL_MACHINE, kParameters, "TerminateOnPause", REG_BINARY, number(1));
     EventTrace trace;
 
-    // What each application must have reported: the text each report begins with.
-    std::vector<std::string> expected;
+    // What each application, and the service for its own setting, must have reported: the text
+    // each report begins with.
+    std::vector<std::string> expected{"Setting \"TerminateOnPause\" is not a REG_DWORD of 4 bytes"};
     for (std::size_t row = 0; row < std::size(cases); ++row) {
         const Case& c = cases[row];
         for (const char* value : c.reported)

@@ -244,26 +244,25 @@ protected:
     static void Configure(const wchar_t* name, const wchar_t* method,
                           std::vector<std::pair<const wchar_t*, const wchar_t*>> parameters = {}, LONG instances = 1,
                           const wchar_t* progId = kTestServerProgIdWide, const std::string& exePath = {}) {
-        using Put = HRESULT (AppCatalog::*)(const wchar_t*);
-        const Put puts[] = {&AppCatalog::put_ParamOne,   &AppCatalog::put_ParamOneType,
-                            &AppCatalog::put_ParamTwo,   &AppCatalog::put_ParamTwoType,
-                            &AppCatalog::put_ParamThree, &AppCatalog::put_ParamThreeType,
-                            &AppCatalog::put_ParamFour,  &AppCatalog::put_ParamFourType};
         AppCatalog catalog(TestKeys());
         catalog.AddNew();
-        catalog.put_DispName(name);
-        catalog.put_ProgId(progId);
-        catalog.put_ExePath(Bstr(ToBstr(exePath)).get());
-        catalog.put_Instances(instances);
-        catalog.put_MethodName(method);
+        Application& record = catalog.Edit();
+        record.name = name;
+        record.progId = progId;
+        record.exePath = ToWide(exePath);
+        record.instances = instances;
+        record.methodName = method;
         for (std::size_t i = 0; i < parameters.size(); ++i) {
-            (catalog.*puts[2 * i])(parameters[i].first);
-            (catalog.*puts[2 * i + 1])(parameters[i].second);
+            record.*kMethodParameters[i].value = parameters[i].first;
+            record.*kMethodParameters[i].type = parameters[i].second;
         }
         ASSERT_EQ(catalog.Update(), S_OK);
     }
+    // The method of the application stored exactly as name; 0 when there is none.
     int Invoke(const wchar_t* name) {
-        return InvokeConfiguredMethod(&catalog_, server_.Get(), Bstr(name).get());
+        short found = 0;
+        if (FAILED(catalog_.Find(name, &found)) || found != 1) return 0;
+        return InvokeConfiguredMethod(catalog_.Record(), server_.Get());
     }
 
     AppCatalog catalog_{TestKeys()};
@@ -293,9 +292,7 @@ TEST_F(ConfiguredServerTest, OtherTypesMissingPartsAndRefusedCallsMakeNoCall) {
     EXPECT_EQ(Invoke(L"LowerCase"), 0);
     EXPECT_EQ(Invoke(L"NoMethod"), 1);  // nothing to call
     EXPECT_EQ(Invoke(L"Refused"), 1);   // the server's refusal is not looked at
-    EXPECT_EQ(InvokeConfiguredMethod(&catalog_, nullptr, Bstr(L"Gap").get()), 0);
-    EXPECT_EQ(InvokeConfiguredMethod(&catalog_, server_.Get(), nullptr), 0);
-    EXPECT_EQ(InvokeConfiguredMethod(nullptr, server_.Get(), Bstr(L"Gap").get()), 0);
+    EXPECT_EQ(InvokeConfiguredMethod(catalog_.Record(), nullptr), 0);
     // A name no longer configured does not reuse the record loaded before.
     Configure(L"Present", L"Plain");
     EXPECT_EQ(Invoke(L"Present"), 1);
@@ -307,8 +304,7 @@ TEST_F(ConfiguredServerTest, ThePassCreatesTracksAndCallsEachInstanceAndIgnoresI
     Configure(L"A missing server", L"Ping", {}, 1, L"Corvane.NoSuchServer");
     Configure(L"B recorded", L"Ping", {{L"x", L"VT_VARIANT"}}, 2, kTestServerProgIdWide, BuildPath("sleeper.exe"));
     Configure(L"C silent", L"");
-    AppCatalog catalog(TestKeys());
-    EXPECT_EQ(LaunchAllApplications(TestKeys(), tracker, 0, &catalog), 1u);
+    EXPECT_EQ(LaunchAllApplications(TestKeys(), tracker), 1u);
     EXPECT_EQ(tracker.ServerCount(), 3u);
     EXPECT_EQ(tracker.ProcessCount(), 0u);
     EXPECT_TRUE(ProcessIdsNamed("sleeper.exe").empty());

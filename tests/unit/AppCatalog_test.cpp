@@ -2,6 +2,7 @@
 // deletion, refused texts, the parameter type table and the text conversions.
 #include "config/AppCatalog.h"
 #include "base/Conversions.h"
+#include "base/Owners.h"
 #include "config/ParamTypeTable.h"
 #include "base/RegistryKey.h"
 #include "config/ServiceSettings.h"
@@ -30,6 +31,7 @@ std::string TakeError() {
 }
 
 std::string Text(BSTR value) { return value ? ToAnsi(value) : "<null>"; }
+std::string Text(const std::wstring& value) { return ToAnsi(value); }
 
 class AppCatalogTest : public testing::Test {
 protected:
@@ -64,8 +66,8 @@ protected:
     }
     static HRESULT StoreProgram(const wchar_t* name, const wchar_t* exePath) {
         return Store([&](AppCatalog& c) {
-            c.put_DispName(name);
-            c.put_ExePath(exePath);
+            c.Edit().name = name;
+            c.Edit().exePath = exePath;
         });
     }
 };
@@ -75,11 +77,11 @@ protected:
 TEST_F(AppCatalogTest, AStandardApplicationStoresSevenValuesAndTheRecordIsReset) {
     AppCatalog catalog(TestKeys());
     ASSERT_EQ(Store([](AppCatalog& c) {
-                  c.put_DispName(L"Editor");
-                  c.put_ExePath(L"C:\\X.EXE");
-                  c.put_Instances(2);
-                  c.put_Attrib(3);
-                  c.put_MethodName(L"Run");  // not stored for a standard application
+                  c.Edit().name = L"Editor";
+                  c.Edit().exePath = L"C:\\X.EXE";
+                  c.Edit().instances = 2;
+                  c.Edit().attrib = 3;
+                  c.Edit().methodName = L"Run";  // not stored for a standard application
               }, &catalog),
               S_OK);
     EXPECT_EQ(ValueCount("Editor"), 7u);
@@ -94,13 +96,10 @@ TEST_F(AppCatalogTest, AStandardApplicationStoresSevenValuesAndTheRecordIsReset)
     EXPECT_EQ(StoredNumber("Editor", "Attrib"), 3u);
     EXPECT_EQ(StoredNumber("Editor", "Instances"), 2u);
 
-    Bstr value;
-    ASSERT_EQ(catalog.get_DispName(value.out()), S_OK);
-    EXPECT_EQ(Text(value.get()), "");
-    ASSERT_EQ(catalog.get_MethodName(value.out()), S_OK);
-    EXPECT_EQ(Text(value.get()), "");
+    EXPECT_EQ(Text(catalog.Record().name), "");
+    EXPECT_EQ(Text(catalog.Record().methodName), "");
     EXPECT_EQ(catalog.Record().instances, 0);
-    EXPECT_EQ(catalog.Record().editMode, 0);
+    EXPECT_FALSE(catalog.IsEditing());
 
     // An empty name is stored as "Unknown" with an empty "DispName".
     ASSERT_EQ(StoreProgram(L"", L"C:\\Nameless.exe"), S_OK);
@@ -115,16 +114,11 @@ TEST_F(AppCatalogTest, InstancesAndAttribAreAdjustedOnlyWhenStored) {
     } cases[] = {{0, -1, 1, 0}, {-5, 7, 1, 7}, {3, 0, 3, 0}};
     for (const auto& c : cases) {
         AppCatalog catalog(TestKeys());
-        ASSERT_EQ(catalog.put_Instances(c.instances), S_OK);
-        ASSERT_EQ(catalog.put_Attrib(c.attrib), S_OK);
-        LONG instances = 0, attrib = 0;
-        ASSERT_EQ(catalog.get_Instances(&instances), S_OK);
-        ASSERT_EQ(catalog.get_Attrib(&attrib), S_OK);
-        EXPECT_EQ(instances, c.instances);  // kept as put
-        EXPECT_EQ(attrib, c.attrib);
+        catalog.Edit().instances = c.instances;
+        catalog.Edit().attrib = c.attrib;
         ASSERT_EQ(Store([](AppCatalog& c) {
-                      c.put_DispName(L"Counted");
-                      c.put_ExePath(L"C:\\Counted.exe");
+                      c.Edit().name = L"Counted";
+                      c.Edit().exePath = L"C:\\Counted.exe";
                   }, &catalog),
                   S_OK);
         EXPECT_EQ(StoredNumber("Counted", "Instances"), c.storedInstances) << c.instances;
@@ -134,12 +128,12 @@ TEST_F(AppCatalogTest, InstancesAndAttribAreAdjustedOnlyWhenStored) {
 
 TEST_F(AppCatalogTest, AnActiveXApplicationStoresTypesOnlyBesideValues) {
     ASSERT_EQ(Store([](AppCatalog& c) {
-                  c.put_DispName(L"Server");
-                  c.put_ProgId(L"Some.Server");
-                  c.put_MethodReturnType(L"VT_I4");   // no method name: stored empty
-                  c.put_ParamOneType(L"VT_VARIANT");  // no value: stored empty
-                  c.put_ParamTwo(L"5");
-                  c.put_ParamTwoType(L"VT_I2");
+                  c.Edit().name = L"Server";
+                  c.Edit().progId = L"Some.Server";
+                  c.Edit().methodReturnType = L"VT_I4";   // no method name: stored empty
+                  c.Edit().paramOneType = L"VT_VARIANT";  // no value: stored empty
+                  c.Edit().paramTwo = L"5";
+                  c.Edit().paramTwoType = L"VT_I2";
               }),
               S_OK);
     EXPECT_EQ(ValueCount("Server"), 17u);
@@ -150,10 +144,10 @@ TEST_F(AppCatalogTest, AnActiveXApplicationStoresTypesOnlyBesideValues) {
     for (const auto& [name, text] : expected) EXPECT_EQ(Stored("Server", name), text) << name;
 
     ASSERT_EQ(Store([](AppCatalog& c) {
-                  c.put_DispName(L"Server");
-                  c.put_ProgId(L"Some.Server");
-                  c.put_MethodName(L"Go");
-                  c.put_MethodReturnType(L"VT_I4");
+                  c.Edit().name = L"Server";
+                  c.Edit().progId = L"Some.Server";
+                  c.Edit().methodName = L"Go";
+                  c.Edit().methodReturnType = L"VT_I4";
               }),
               S_OK);
     EXPECT_EQ(Stored("Server", "MethodReturnType"), "VT_I4");
@@ -168,7 +162,7 @@ TEST_F(AppCatalogTest, AnActiveXApplicationStoresTypesOnlyBesideValues) {
 
 TEST_F(AppCatalogTest, EditStatesFollowTheirTable) {
     AppCatalog catalog(TestKeys());
-    ASSERT_EQ(catalog.put_ExePath(L"C:\\x.exe"), S_OK);
+    catalog.Edit().exePath = L"C:\\x.exe";
     EXPECT_EQ(catalog.Update(), E_FAIL);
     EXPECT_EQ(TakeError(), "Cannot call Update method without first calling AddNew");
     EXPECT_EQ(CountApplications(TestKeys()), 0u);
@@ -177,79 +171,59 @@ TEST_F(AppCatalogTest, EditStatesFollowTheirTable) {
     EXPECT_EQ(catalog.AddNew(), E_FAIL);
     EXPECT_EQ(TakeError(), "AddNew must be followed by Update or CancelUpdate before calling AddNew again");
     EXPECT_EQ(catalog.CancelUpdate(), S_OK);
-    Bstr value;
-    ASSERT_EQ(catalog.get_ExePath(value.out()), S_OK);
-    EXPECT_EQ(Text(value.get()), "");  // reset
+    EXPECT_EQ(Text(catalog.Record().exePath), "");  // reset
     EXPECT_EQ(catalog.CancelUpdate(), S_OK);  // allowed when not editing too
 
     // Neither path nor ProgID: still editing, fields kept, and completing the record stores it.
     ASSERT_EQ(catalog.AddNew(), S_OK);
-    ASSERT_EQ(catalog.put_DispName(L"Incomplete"), S_OK);
+    catalog.Edit().name = L"Incomplete";
     EXPECT_EQ(catalog.Update(), E_FAIL);
     EXPECT_EQ(TakeError(), "Cannot call Update method without specifying either Path or ProgID");
-    EXPECT_EQ(catalog.Record().editMode, 1);
-    ASSERT_EQ(catalog.put_ExePath(L"C:\\Complete.exe"), S_OK);
+    EXPECT_TRUE(catalog.IsEditing());
+    catalog.Edit().exePath = L"C:\\Complete.exe";
     EXPECT_EQ(catalog.Update(), S_OK);
     EXPECT_EQ(Stored("Incomplete", "ExePath"), "C:\\Complete.exe");
 
     // A key the registry cannot create (a name over 255 characters): still editing, kept.
     ASSERT_EQ(catalog.AddNew(), S_OK);
-    ASSERT_EQ(catalog.put_DispName(std::wstring(258, L'n').c_str()), S_OK);
-    ASSERT_EQ(catalog.put_ExePath(L"C:\\x.exe"), S_OK);
+    catalog.Edit().name = std::wstring(258, L'n');
+    catalog.Edit().exePath = L"C:\\x.exe";
     EXPECT_EQ(catalog.Update(), E_FAIL);
     EXPECT_EQ(TakeError(), "Error while working with registry");
-    EXPECT_EQ(catalog.Record().editMode, 1);
-    ASSERT_EQ(catalog.get_DispName(value.out()), S_OK);
-    EXPECT_EQ(Text(value.get()), std::string(258, 'n'));
+    EXPECT_TRUE(catalog.IsEditing());
+    EXPECT_EQ(Text(catalog.Record().name), std::string(258, 'n'));
     EXPECT_EQ(CountApplications(TestKeys()), 1u);
-}
-
-TEST_F(AppCatalogTest, AccessorsRefuseNullAndATextGetHandsOutACopyForTheCallerToFree) {
-    AppCatalog catalog(TestKeys());
-    EXPECT_EQ(catalog.get_ParamThree(nullptr), E_POINTER);
-    EXPECT_EQ(catalog.put_ParamThree(nullptr), E_POINTER);
-    EXPECT_EQ(catalog.get_Instances(nullptr), E_POINTER);
-    ASSERT_EQ(catalog.put_ParamThree(L"three"), S_OK);
-    // A caller across COM frees what it gets: each get is a string of its own.
-    Bstr first, second;
-    ASSERT_EQ(catalog.get_ParamThree(first.out()), S_OK);
-    ASSERT_EQ(catalog.get_ParamThree(second.out()), S_OK);
-    EXPECT_NE(first.get(), second.get());
-    EXPECT_NE(first.get(), catalog.Record().paramThree.get());
-    ASSERT_EQ(catalog.put_ParamThree(L"changed"), S_OK);
-    EXPECT_EQ(Text(first.get()), "three");
-    EXPECT_EQ(Text(second.get()), "three");
 }
 
 // --- Lookups by name, deletion ------------------------------------------------------------------
 
 TEST_F(AppCatalogTest, FindIsCaseSensitiveWhileUpdateMeetsTheKeyInAnyCase) {
     ASSERT_EQ(Store([](AppCatalog& c) {
-                  c.put_DispName(L"Editor");
-                  c.put_ExePath(L"C:\\Editor.exe");
-                  c.put_CmdLineArgs(L"-a b");
-                  c.put_Attrib(2);
-                  c.put_Instances(4);
+                  c.Edit().name = L"Editor";
+                  c.Edit().exePath = L"C:\\Editor.exe";
+                  c.Edit().cmdLineArgs = L"-a b";
+                  c.Edit().attrib = 2;
+                  c.Edit().instances = 4;
               }),
               S_OK);
     WriteString(HKEY_LOCAL_MACHINE, Key("Editor"), "DispName", "Not read back");
     AppCatalog catalog(TestKeys());
-    ASSERT_EQ(catalog.put_ExePath(L"untouched"), S_OK);
-    ASSERT_EQ(catalog.put_MethodName(L"stale"), S_OK);
+    catalog.Edit().exePath = L"untouched";
+    catalog.Edit().methodName = L"stale";
     short found = 7;
     for (const wchar_t* miss : {L"editor", static_cast<const wchar_t*>(nullptr)}) {
         EXPECT_EQ(catalog.Find(miss, &found), S_OK);
         EXPECT_EQ(found, 0);
     }
-    EXPECT_EQ(Text(catalog.Record().exePath.get()), "untouched");
+    EXPECT_EQ(Text(catalog.Record().exePath), "untouched");
 
     EXPECT_EQ(catalog.Find(L"Editor", &found), S_OK);
     EXPECT_EQ(found, 1);
-    const AppRecord& record = catalog.Record();
-    EXPECT_EQ(Text(record.dispName.get()), "Editor");  // the key's name
-    EXPECT_EQ(Text(record.exePath.get()), "C:\\Editor.exe");
-    EXPECT_EQ(Text(record.cmdLineArgs.get()), "-a b");
-    EXPECT_EQ(Text(record.methodName.get()), "");  // missing: empty
+    const Application& record = catalog.Record();
+    EXPECT_EQ(Text(record.name), "Editor");  // the key's name
+    EXPECT_EQ(Text(record.exePath), "C:\\Editor.exe");
+    EXPECT_EQ(Text(record.cmdLineArgs), "-a b");
+    EXPECT_EQ(Text(record.methodName), "");  // missing: empty
     EXPECT_EQ(record.attrib, 2);
     EXPECT_EQ(record.instances, 4);
 
@@ -275,7 +249,7 @@ TEST_F(AppCatalogTest, DeleteRemovesOnlyAnExactlyNamedApplicationWithItsSubkeys)
     EXPECT_EQ(catalog.Delete(L"Drop", &result), S_OK);
     EXPECT_EQ(result, 1);
     EXPECT_EQ(catalog.ListApplicationNames(), std::vector<std::string>{"Keep"});
-    EXPECT_EQ(catalog.Record().editMode, 1);  // untouched by Delete
+    EXPECT_TRUE(catalog.IsEditing());  // untouched by Delete
 }
 
 TEST_F(AppCatalogTest, ABackslashInTheNameMakesANestedKey) {
@@ -298,29 +272,29 @@ TEST_F(AppCatalogTest, AnOverlongTextIsRefusedAndNothingIsWritten) {
     const std::wstring tooLong(kMaxStoredText + 1, L'y');
     AppCatalog catalog(TestKeys());
     ASSERT_EQ(catalog.AddNew(), S_OK);
-    ASSERT_EQ(catalog.put_DispName(L"Existing"), S_OK);
-    ASSERT_EQ(catalog.put_ExePath(L"C:\\new.exe"), S_OK);
-    ASSERT_EQ(catalog.put_CmdLineArgs(tooLong.c_str()), S_OK);
+    catalog.Edit().name = L"Existing";
+    catalog.Edit().exePath = L"C:\\new.exe";
+    catalog.Edit().cmdLineArgs = tooLong;
     EXPECT_EQ(catalog.Update(), E_FAIL);
     EXPECT_EQ(TakeError(), "CmdLineArgs is longer than 259 characters");
     EXPECT_EQ(Stored("Existing", "ExePath"), "C:\\old.exe");
-    EXPECT_EQ(catalog.Record().editMode, 1);
+    EXPECT_TRUE(catalog.IsEditing());
 
     // A method value counts only where it is stored: in an ActiveX application.
-    ASSERT_EQ(catalog.put_CmdLineArgs(fits.c_str()), S_OK);
-    ASSERT_EQ(catalog.put_ParamFour(tooLong.c_str()), S_OK);
-    ASSERT_EQ(catalog.put_ProgId(L"Some.Server"), S_OK);
+    catalog.Edit().cmdLineArgs = fits;
+    catalog.Edit().paramFour = tooLong;
+    catalog.Edit().progId = L"Some.Server";
     EXPECT_EQ(catalog.Update(), E_FAIL);
     EXPECT_EQ(TakeError(), "ParamFour is longer than 259 characters");
-    ASSERT_EQ(catalog.put_ProgId(L""), S_OK);
+    catalog.Edit().progId = L"";
     EXPECT_EQ(catalog.Update(), S_OK);
     EXPECT_EQ(Stored("Existing", "CmdLineArgs"), std::string(kMaxStoredText, 'x'));  // stored whole
     EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, Key("Existing"), "ParamFour"));
 
     // A new application with an overlong name gets no key at all.
     ASSERT_EQ(Store([](AppCatalog& c) {
-                  c.put_DispName(std::wstring(300, L'n').c_str());
-                  c.put_ExePath(L"C:\\x.exe");
+                  c.Edit().name = std::wstring(300, L'n');
+                  c.Edit().exePath = L"C:\\x.exe";
               }),
               E_FAIL);
     EXPECT_EQ(TakeError(), "DispName is longer than 259 characters");

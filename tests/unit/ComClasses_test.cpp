@@ -216,28 +216,28 @@ TEST_F(ComClassesTest, ModuleOperationsSitInTheirVtableSlots) {
     ComPtr<ModuleObject> object;
     ASSERT_EQ(NewInstance(Server(), object), S_OK);
     IModule* module = object.Get();
-    const AppRecord& record = object->Catalog().Record();
+    const Application& record = object->Catalog().Record();
     using GetText = HRESULT(STDMETHODCALLTYPE*)(IModule*, BSTR*);
     using PutText = HRESULT(STDMETHODCALLTYPE*)(IModule*, BSTR);
     using PutNumber = HRESULT(STDMETHODCALLTYPE*)(IModule*, LONG);
     using Operation = HRESULT(STDMETHODCALLTYPE*)(IModule*);
     using NameFlag = HRESULT(STDMETHODCALLTYPE*)(IModule*, BSTR, short*);
     // Each text property: its get's slot (the put follows) and its field.
-    const std::pair<int, const Bstr AppRecord::*> texts[] = {
-        {10, &AppRecord::cmdLineArgs},      {16, &AppRecord::progId},       {20, &AppRecord::exePath},
-        {22, &AppRecord::dispName},         {24, &AppRecord::startDir},     {26, &AppRecord::methodName},
-        {28, &AppRecord::paramOne},         {30, &AppRecord::paramTwo},     {32, &AppRecord::paramThree},
-        {34, &AppRecord::paramFour},        {36, &AppRecord::methodReturnType}, {38, &AppRecord::paramOneType},
-        {40, &AppRecord::paramTwoType},     {42, &AppRecord::paramThreeType},   {44, &AppRecord::paramFourType}};
+    const std::pair<int, const std::wstring Application::*> texts[] = {
+        {10, &Application::cmdLineArgs},      {16, &Application::progId},       {20, &Application::exePath},
+        {22, &Application::name},             {24, &Application::startDir},     {26, &Application::methodName},
+        {28, &Application::paramOne},         {30, &Application::paramTwo},     {32, &Application::paramThree},
+        {34, &Application::paramFour},        {36, &Application::methodReturnType}, {38, &Application::paramOneType},
+        {40, &Application::paramTwoType},     {42, &Application::paramThreeType},   {44, &Application::paramFourType}};
     for (const auto& [slot, field] : texts) {
         const std::string text = "slot " + std::to_string(slot);
         ASSERT_EQ(Slot<PutText>(module, slot + 1)(module, Bstr(Wide(text).c_str()).get()), S_OK);
-        EXPECT_EQ(ToAnsi((record.*field).get()), text);
+        EXPECT_EQ(ToAnsi(record.*field), text);
         // The get hands out a copy of the same field, for the caller to free.
         Bstr got;
         ASSERT_EQ(Slot<GetText>(module, slot)(module, got.out()), S_OK);
         EXPECT_EQ(ToAnsi(got.get()), text);
-        EXPECT_NE(got.get(), (record.*field).get());
+        EXPECT_NE(got.get(), (record.*field).c_str());
     }
     ASSERT_EQ(Slot<PutNumber>(module, 8)(module, 4), S_OK);
     ASSERT_EQ(Slot<PutNumber>(module, 19)(module, -2), S_OK);
@@ -245,9 +245,9 @@ TEST_F(ComClassesTest, ModuleOperationsSitInTheirVtableSlots) {
     EXPECT_EQ(record.attrib, -2);
 
     EXPECT_EQ(Slot<Operation>(module, 13)(module), S_OK);  // AddNew
-    EXPECT_EQ(record.editMode, 1);
+    EXPECT_TRUE(object->Catalog().IsEditing());
     EXPECT_EQ(Slot<Operation>(module, 9)(module), S_OK);  // CancelUpdate
-    EXPECT_EQ(record.editMode, 0);
+    EXPECT_FALSE(object->Catalog().IsEditing());
     EXPECT_EQ(Slot<Operation>(module, 12)(module), E_FAIL);  // Update without AddNew
     Bstr name(L"Nothing by this name");
     short flag = 0;
@@ -255,6 +255,23 @@ TEST_F(ComClassesTest, ModuleOperationsSitInTheirVtableSlots) {
     EXPECT_EQ(flag, 1);
     EXPECT_EQ(Slot<NameFlag>(module, 15)(module, name.get(), &flag), S_OK);  // Delete
     EXPECT_EQ(flag, 0);
+}
+
+TEST_F(ComClassesTest, ModulePropertiesRefuseNullAndATextGetHandsOutACopyForTheCallerToFree) {
+    ComPtr<ModuleObject> module;
+    ASSERT_EQ(NewInstance(Server(), module), S_OK);
+    EXPECT_EQ(module->get_ParamThree(nullptr), E_POINTER);
+    EXPECT_EQ(module->put_ParamThree(nullptr), E_POINTER);
+    EXPECT_EQ(module->get_Instances(nullptr), E_POINTER);
+    ASSERT_EQ(module->put_ParamThree(Bstr(L"three").get()), S_OK);
+    // A caller across COM frees what it gets: each get is a string of its own.
+    Bstr first, second;
+    ASSERT_EQ(module->get_ParamThree(first.out()), S_OK);
+    ASSERT_EQ(module->get_ParamThree(second.out()), S_OK);
+    EXPECT_NE(first.get(), second.get());
+    ASSERT_EQ(module->put_ParamThree(Bstr(L"changed").get()), S_OK);
+    EXPECT_EQ(ToAnsi(first.get()), "three");
+    EXPECT_EQ(ToAnsi(second.get()), "three");
 }
 
 TEST_F(ComClassesTest, LaunchStartsProgramsFromItsVtableSlot) {

@@ -2,6 +2,7 @@
 #include "base/EventLog.h"
 #include "base/MessageBox.h"
 #include "base/ErrorReporting.h"
+#include "base/ErrorResult.h"
 #include "messages.h"
 #include "support/EventRecorder.h"
 #include "support/TestSupport.h"
@@ -78,6 +79,11 @@ TEST(ReportComError, InterfaceSupportsOnlyTheClassesOwnInterface) {
     EXPECT_EQ(InterfaceSupportsErrorInfo(kIidILaunch, kIidILaunch), S_OK);
     EXPECT_EQ(InterfaceSupportsErrorInfo(kIidILaunch, IID_IDispatch), S_FALSE);
     EXPECT_EQ(InterfaceSupportsErrorInfo(kIidIModule, kIidILaunch), S_FALSE);
+}
+
+TEST(ErrorResult, OnlyASuccessfulSystemCallReadsAsSuccess) {
+    EXPECT_EQ(Win32Result(ERROR_SUCCESS), S_OK);
+    EXPECT_EQ(Win32Result(ERROR_ACCESS_DENIED), E_ACCESSDENIED);
 }
 
 TEST(SystemErrorText, PrefixNewlineAndTheSystemsText) {

@@ -14,14 +14,14 @@ namespace {
 constexpr char kCaption[] = "Corvane - Method";
 constexpr int kTypeLists[] = {IDC_PARAM1_TYPE, IDC_PARAM2_TYPE, IDC_PARAM3_TYPE, IDC_PARAM4_TYPE};
 
-INT_PTR RunMethodDialog(PendingMethod& pending, std::function<void(HWND)> actions) {
+INT_PTR RunMethodDialog(ApplicationMethod& pending, std::function<void(HWND)> actions) {
     MethodDialog dialog(Host().Identity(), pending);
     WhenShown driver(kCaption, std::move(actions));
     return dialog.RunModal(nullptr);
 }
 
 // The ten values in their order, separated by "|".
-std::wstring Joined(const PendingMethod& p) {
+std::wstring Joined(const ApplicationMethod& p) {
     std::wstring joined;
     for (const std::wstring* value : {&p.methodName, &p.methodReturnType, &p.paramOne, &p.paramOneType, &p.paramTwo,
                                       &p.paramTwoType, &p.paramThree, &p.paramThreeType, &p.paramFour, &p.paramFourType})
@@ -44,9 +44,9 @@ TEST(MethodDialog, ShowsThePendingValuesWithTheTypeEntriesTheirStoredNamesGive) 
         {L"VT_I4", "", ""},  // "Long" is in neither list
     };
     for (const Case& c : cases) {
-        PendingMethod pending{L"Run", c.storedType, L"a", c.storedType, L"b", c.storedType,
+        ApplicationMethod pending{L"Run", c.storedType, L"a", c.storedType, L"b", c.storedType,
                               L"c", c.storedType,  L"d", c.storedType};
-        const PendingMethod before = pending;
+        const ApplicationMethod before = pending;
         std::vector<std::string> shown;
         const INT_PTR result = RunMethodDialog(pending, [&](HWND dialog) {
             ASSERT_NE(dialog, nullptr);
@@ -67,7 +67,7 @@ TEST(MethodDialog, ShowsThePendingValuesWithTheTypeEntriesTheirStoredNamesGive) 
 }
 
 TEST(MethodDialog, OkTakesTheTextsAndTranslatesTheChosenTypes) {
-    PendingMethod pending;
+    ApplicationMethod pending;
     BoxAnswers answers;
     const INT_PTR result = RunMethodDialog(pending, [](HWND dialog) {
         SetItemText(dialog, IDC_METHOD_NAME, "Run");
@@ -85,7 +85,7 @@ TEST(MethodDialog, OkTakesTheTextsAndTranslatesTheChosenTypes) {
 
 TEST(MethodDialog, AValueWithoutTypeIsRefusedAndWhatWasShownStaysPendingAfterCancel) {
     // Stored "None" for the result; the fourth parameter keeps a type the lists do not offer.
-    PendingMethod pending{L"Old", L"", L"", L"", L"", L"", L"", L"", L"4", L"VT_I4"};
+    ApplicationMethod pending{L"Old", L"", L"", L"", L"", L"", L"", L"", L"4", L"VT_I4"};
     BoxAnswers answers;
     bool stayedOpen = false;
     int focused = 0;

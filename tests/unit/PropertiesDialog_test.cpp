@@ -18,10 +18,10 @@ namespace {
 struct Box {
     int id;
     const char* value;
-    bool checkedWhenNotZero;  // else only when exactly 1
+    bool onUnlessZero;  // else on only when exactly 1
 };
 constexpr Box kBoxes[] = {
-    {IDC_ENABLE_LAUNCH, "EnableLaunch", true},         {IDC_RELAUNCH_ON_CONTINUE, "RelaunchOnContinue", true},
+    {IDC_ENABLE_LAUNCH, "EnableLaunch", true},         {IDC_RELAUNCH_ON_CONTINUE, "RelaunchOnContinue", false},
     {IDC_ENABLE_TRAY_ICON, "EnableTrayIcon", true},    {IDC_TERMINATE_ON_PAUSE, "TerminateOnPause", false},
     {IDC_TERMINATE_ON_STOP, "TerminateOnStop", false},
 };
@@ -51,18 +51,19 @@ protected:
         WriteDword(HKEY_LOCAL_MACHINE, parameters, "EnableLaunch", 1);
         WriteDword(HKEY_LOCAL_MACHINE, parameters, "EnableTrayIcon", 1);
     }
-    // Every setting stored as value, or deleted when none.
-    void StoreAll(std::optional<DWORD> value) {
+    // Every setting stored as value of type, or deleted when none.
+    void StoreAll(std::optional<DWORD> value, DWORD type = REG_DWORD) {
         for (const Box& box : kBoxes)
             if (value)
-                WriteDword(HKEY_LOCAL_MACHINE, parameters, box.value, *value);
+                WriteRawValue(HKEY_LOCAL_MACHINE, parameters, box.value, type,
+                              std::string(reinterpret_cast<const char*>(&*value), sizeof *value));
             else
                 RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, parameters.c_str(), box.value);
     }
     // Opens the dialog modeless, so that the test thread can drive it; OK and Cancel end it as
     // they end the modal one.
     HWND Open(TrayIcon* icon = nullptr) {
-        dialog = std::make_unique<PropertiesDialog>(GetModuleHandleA(nullptr), parameters, "CorvaneTest", "", icon);
+        dialog = std::make_unique<PropertiesDialog>(GetModuleHandleA(nullptr), Host().Identity().keys, "CorvaneTest", "", icon);
         return dialog->Create(nullptr);
     }
     bool Checked(HWND window, int id) { return SendMessageA(GetDlgItem(window, id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
@@ -74,18 +75,21 @@ protected:
     TrayIcon tray{GetModuleHandleA(nullptr), "CorvaneTest", service};
 };
 
-TEST_F(PropertiesDialogTest, TheBoxesShowTheStoredValuesByTheirRules) {
-    for (std::optional<DWORD> stored : {std::optional<DWORD>(0), std::optional<DWORD>(1), std::optional<DWORD>(2),
-                                        std::optional<DWORD>()}) {
-        SCOPED_TRACE(stored ? std::to_string(*stored) : "missing");
-        StoreAll(stored);
+// A value that is not a REG_DWORD counts as missing, as it does for the service.
+TEST_F(PropertiesDialogTest, TheBoxesShowTheStoredValuesByTheServicesRules) {
+    const std::pair<std::optional<DWORD>, DWORD> cases[] = {{0, REG_DWORD},  {1, REG_DWORD},  {2, REG_DWORD},
+                                                            {{}, REG_DWORD}, {0, REG_BINARY}, {1, REG_BINARY}};
+    for (const auto& [stored, type] : cases) {
+        SCOPED_TRACE((stored ? std::to_string(*stored) : "missing") + " of type " + std::to_string(type));
+        StoreAll(stored, type);
+        const bool read = stored && type == REG_DWORD;
         HWND window = Open();
         ASSERT_NE(window, nullptr);
         char caption[64] = "";
         GetWindowTextA(window, caption, sizeof caption);
         EXPECT_STREQ(caption, "Corvane - Properties");
         for (const Box& box : kBoxes) {
-            const bool expected = stored && (box.checkedWhenNotZero ? *stored != 0 : *stored == 1);
+            const bool expected = box.onUnlessZero ? !(read && *stored == 0) : read && *stored == 1;
             EXPECT_EQ(Checked(window, box.id), expected) << box.value;
         }
         // The tray box only shows the setting.
@@ -99,7 +103,7 @@ TEST_F(PropertiesDialogTest, OkWritesOneOrZeroForEveryBoxAndTakesTheIconAwayWhen
         std::optional<DWORD> stored;
         DWORD launch, relaunch, trayIcon, onPause, onStop;
     };
-    const Case cases[] = {{2, 1, 1, 1, 0, 0}, {std::nullopt, 0, 0, 0, 0, 0}, {1, 1, 1, 1, 1, 1}};
+    const Case cases[] = {{2, 1, 0, 1, 0, 0}, {std::nullopt, 1, 0, 1, 0, 0}, {1, 1, 1, 1, 1, 1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.stored ? std::to_string(*c.stored) : "missing");
         StoreAll(c.stored);

@@ -4,6 +4,7 @@
 #include "config/ServiceSettings.h"
 #include "host/Installation.h"
 #include "host/ServiceHost.h"
+#include "support/EventRecorder.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -12,15 +13,17 @@ namespace {
 
 const std::string kServiceKey = "SYSTEM\\CurrentControlSet\\Services\\CorvaneTest";
 
-class SettingsTest : public testing::Test {
+class SettingsTest : public EventRecordingTest {
 protected:
     void SetUp() override {
+        EventRecordingTest::SetUp();
         DeleteKeyTree(HKEY_LOCAL_MACHINE, kServiceKey);
         PrepareRegistry(Host().Identity());
     }
     void TearDown() override {
         DeleteKeyTree(HKEY_LOCAL_MACHINE, kServiceKey);
         PrepareRegistry(Host().Identity());
+        EventRecordingTest::TearDown();
     }
     const std::string& parameters() { return Host().Identity().keys.parameters; }
 };
@@ -44,7 +47,7 @@ TEST_F(SettingsTest, FirstRunWritesDefaultsModulesKeyAndEventSource) {
     EXPECT_EQ(file, ExecutablePath());
 }
 
-TEST_F(SettingsTest, PresentValuesAreLeftAloneAndUnreadableOnesReplaced) {
+TEST_F(SettingsTest, PresentValuesAreLeftAloneWhateverTheirTypeOrSize) {
     WriteDword(HKEY_LOCAL_MACHINE, parameters(), "TerminateOnStop", 5);
     WriteString(HKEY_LOCAL_MACHINE, parameters(), "EnableLaunch", "abc");          // 4 bytes with the zero
     WriteString(HKEY_LOCAL_MACHINE, parameters(), "TerminateOnPause", "longer text");  // does not fit 4 bytes
@@ -59,8 +62,31 @@ TEST_F(SettingsTest, PresentValuesAreLeftAloneAndUnreadableOnesReplaced) {
     DWORD type = 0;
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, parameters(), "EnableLaunch", &type), "abc");
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, parameters(), "TerminateOnPause"), 0u);
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, parameters(), "TerminateOnPause"), "longer text");
     EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, parameters(), "EnableTrayIcon"), 1u);
+}
+
+// Each malformed service-wide value is reported with what the service does instead; a value
+// that is well formed, or missing, is not.
+TEST_F(SettingsTest, AMalformedSettingIsReportedWithWhatTheServiceDoesInstead) {
+    const struct {
+        const char* name;
+        DWORD type;
+        std::string bytes;
+        const char* treatedAs;
+    } cases[] = {{"TerminateOnStop", REG_BINARY, std::string("\1\0\0\0", 4), "0 (off)"},
+                 {"EnableLaunch", REG_DWORD, std::string("\0\0", 2), "1 (on)"},
+                 {"TerminateProcessTree", REG_SZ, std::string("1", 2), "0 (off)"}};
+    WriteDword(HKEY_LOCAL_MACHINE, parameters(), "GracefulStopTimeout", 5000);
+    for (const auto& c : cases) {
+        WriteRawValue(HKEY_LOCAL_MACHINE, parameters(), c.name, c.type, c.bytes);
+        events.clear();
+        ReportMalformedSettings(Host().Identity().keys);
+        ASSERT_EQ(events.size(), 1u) << c.name;
+        EXPECT_EQ(events[0].text, std::string("Setting \"") + c.name +
+                                      "\" is not a REG_DWORD of 4 bytes; the service treats it as " + c.treatedAs + ".");
+        RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, parameters().c_str(), c.name);  // missing from now on
+    }
 }
 
 TEST_F(SettingsTest, ReadersApplyTheirOwnRules) {
