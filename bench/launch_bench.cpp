@@ -10,7 +10,8 @@
 // work is measured): its restart, from its exit until it runs again, beside its first start,
 // from the service's start request until it runs.
 #include "base/Owners.h"
-#include "config/SupervisionSettings.h"
+#include "config/Application.h"
+#include "config/ServiceSettings.h"
 #include "support/SleeperReports.h"
 #include "support/TestSupport.h"
 #include "Guids.h"

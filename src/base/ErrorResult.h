@@ -23,3 +23,15 @@
         const HRESULT failure_ = (expression);  \
         if (FAILED(failure_)) return failure_;  \
     } while (0)
+
+// Returns the HRESULT of a Win32 error code (a registry call's LONG result) from the calling
+// function when it is not ERROR_SUCCESS.
+#define RETURN_IF_WIN32_ERROR(expression)          \
+    do {                                           \
+        const LONG win32Error_ = (expression);     \
+        if (win32Error_ != ERROR_SUCCESS) return Win32Result(win32Error_); \
+    } while (0)
+
+// Registry calls give a LONG, kernel calls a BOOL with the last error and COM an HRESULT: code
+// that hands a Win32 failure on as an HRESULT goes through LastErrorResult, Win32Result or the
+// macros above, never a cast.

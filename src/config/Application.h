@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-// REG_DWORD values of supervision (see SupervisionSettings.h), read with the record.
+// REG_DWORD values of supervision in an application's key, read with the record.
 inline constexpr char kRestartOnExitValue[] = "RestartOnExit";
 inline constexpr char kRestartDelayValue[] = "RestartDelay";
 inline constexpr DWORD kDefaultRestartDelayMs = 1000;

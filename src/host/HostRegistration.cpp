@@ -299,11 +299,9 @@ HRESULT RegisterHost(const HostIdentity& identity, bool classes, bool service) {
     if (service) {
         (void)RunRegistrationScript(identity.instance, IDR_APPID_SCRIPT, true);
         RegistryKey appIdRoot;
-        LONG error = appIdRoot.Open(HKEY_CLASSES_ROOT, "AppID", KEY_WRITE);
-        if (error != ERROR_SUCCESS) return Win32Result(error);
+        RETURN_IF_WIN32_ERROR(appIdRoot.Open(HKEY_CLASSES_ROOT, "AppID", KEY_WRITE));
         RegistryKey appId;
-        error = appId.Open(appIdRoot.get(), kAppIdText, KEY_WRITE);
-        if (error != ERROR_SUCCESS) return Win32Result(error);
+        RETURN_IF_WIN32_ERROR(appId.Open(appIdRoot.get(), kAppIdText, KEY_WRITE));
         RegDeleteValueA(appId.get(), kLocalServiceValue);
         // COM starts the service named here to serve the classes, so it names this service.
         (void)SetTextValue(appId.get(), kLocalServiceValue, identity.serviceName);

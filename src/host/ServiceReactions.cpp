@@ -2,7 +2,7 @@
 // applications, by the service's settings.
 #include "base/EventLog.h"
 #include "config/ServiceSettings.h"
-#include "config/SupervisionSettings.h"
+#include "config/Application.h"
 #include "host/ServiceHost.h"
 #include "launch/GracefulEnd.h"
 #include "messages.h"

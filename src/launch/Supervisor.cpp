@@ -2,7 +2,7 @@
 
 #include "base/EventLog.h"
 #include "config/Application.h"
-#include "config/SupervisionSettings.h"
+#include "config/ServiceSettings.h"
 #include "launch/StartApplication.h"
 #include "messages.h"
 
@@ -67,7 +67,7 @@ Supervisor::~Supervisor() {
 }
 
 HANDLE Supervisor::JobForNewPrograms() {
-    if (!IsTerminateProcessTree(keys_)) return nullptr;
+    if (!IsSettingOn(keys_, ServiceSetting::TerminateProcessTree)) return nullptr;
     std::lock_guard<std::mutex> guard(mutex_);
     // No limits: the job serves only to end a program's processes with it. Programs outlive
     // the service as before when the service does not end them.

@@ -3,7 +3,8 @@
 // program's own processes ended with it. Watched through the service manager, the reports and
 // endings of the sleepers, and the events the service reported.
 #include "base/Owners.h"
-#include "config/SupervisionSettings.h"
+#include "config/Application.h"
+#include "config/ServiceSettings.h"
 #include "support/ServiceFixture.h"
 #include "support/SleeperReports.h"
 #include "support/TestSupport.h"

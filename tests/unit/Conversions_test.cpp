@@ -26,17 +26,4 @@ TEST(ConversionsTest, TextsConvertWholeAndCompareExactly) {
     EXPECT_EQ(GuidText(guid), "{01234567-89AB-CDEF-0123-456789ABCDEF}");
 }
 
-// An owner going out of scope between a failing call and GetLastError must not hide the
-// failure.
-TEST(OwnersTest, ReleasingAHandleKeepsTheLastError) {
-    UniqueHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    ASSERT_TRUE(event);
-    SetLastError(ERROR_ACCESS_DENIED);
-    event.reset();
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_FALSE(event);
-    UniqueHandle invalid(INVALID_HANDLE_VALUE);
-    EXPECT_FALSE(invalid);  // either invalid value owns nothing
-}
-
 }  // namespace

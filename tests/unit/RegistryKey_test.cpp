@@ -1,7 +1,5 @@
-// The registry key owner, its tree deletion, the value readers and the application names of a
-// Modules key.
+// The registry key owner, its tree deletion and the value readers.
 #include "base/RegistryKey.h"
-#include "config/ServiceKeys.h"
 #include "config/ServiceSettings.h"
 #include "support/TestSupport.h"
 
@@ -45,22 +43,12 @@ TEST_F(RegistryKeyTest, OpenKeepsTheHeldKeyOnFailure) {
     EXPECT_EQ(key.Close(), ERROR_SUCCESS);
 }
 
-TEST_F(RegistryKeyTest, ApplicationNamesAndValueReaders) {
+TEST_F(RegistryKeyTest, TextAndNumberReadersByPath) {
     const std::string modules = TestKeys().modules;
     WriteString(HKEY_LOCAL_MACHINE, modules + "\\Alpha", "ExePath", "C:\\a.exe");
     WriteString(HKEY_LOCAL_MACHINE, modules + "\\Beta", "ExePath", std::string(259, 'x'));
     WriteString(HKEY_LOCAL_MACHINE, modules + "\\Beta", "TooLong", std::string(260, 'y'));
     WriteDword(HKEY_LOCAL_MACHINE, modules + "\\Beta", "Instances", 3);
-    ASSERT_EQ(CountApplications(TestKeys()), 2u);
-
-    RegistryKey key;
-    ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, modules.c_str(), KEY_READ), ERROR_SUCCESS);
-    std::string first, second, past;
-    EXPECT_TRUE(GetApplicationName(key.get(), 0, first));
-    EXPECT_TRUE(GetApplicationName(key.get(), 1, second));
-    EXPECT_FALSE(GetApplicationName(key.get(), 2, past));  // index equal to the count
-    EXPECT_FALSE(GetApplicationName(nullptr, 0, past));
-    EXPECT_NE(first, second);
 
     EXPECT_EQ(ReadTextValue(modules + "\\Alpha", "ExePath"), "C:\\a.exe");
     EXPECT_EQ(ReadTextValue(modules + "\\Beta", "ExePath"), std::string(259, 'x'));

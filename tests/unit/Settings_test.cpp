@@ -36,6 +36,9 @@ TEST_F(SettingsTest, FirstRunWritesDefaultsModulesKeyAndEventSource) {
     EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, parameters(), "RelaunchOnContinue"), 0u);
     EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, parameters(), "TerminateOnPause"), 0u);
     EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, parameters(), "TerminateOnStop"), 0u);
+    // The supervision settings are never written: without them the service behaves as before.
+    EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, parameters(), "GracefulStopTimeout"));
+    EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, parameters(), "TerminateProcessTree"));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Host().Identity().keys.modules));
     EXPECT_EQ(CountApplications(Host().Identity().keys), 0u);
 
