@@ -7,6 +7,7 @@
 
 #include <oleauto.h>
 #include <algorithm>
+#include <cwctype>
 #include <limits>
 
 namespace {
@@ -49,6 +50,10 @@ constexpr Value kValues[] = {
     // Set in the registry only; the supervisor reads them.
     Number(kRestartOnExitValue, &Application::restartOnExit, 0),
     Number(kRestartDelayValue, &Application::restartDelay, 0, kDefaultRestartDelayMs),
+    Number(kRestartLimitValue, &Application::restartLimit, Value::kReported),
+    Number(kRestartWindowValue, &Application::restartWindow, Value::kReported),
+    Number(kStopServiceOnGiveUpValue, &Application::stopServiceOnGiveUp, Value::kReported),
+    Text(kSuccessExitCodesValue, &Application::successExitCodes, Value::kReported),
 };
 
 constexpr char kUnknownName[] = "Unknown";
@@ -177,5 +182,36 @@ std::vector<ApplicationFinding> CheckApplication(const Application& record) {
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) ask(exePath, UnopenablePath);
     }
+    std::vector<DWORD> codes;
+    if (!ParseExitCodes(record.successExitCodes, codes)) refuse(NameOf(&Application::successExitCodes), BadExitCodes);
     return findings;
+}
+
+bool ParseExitCodes(const std::wstring& text, std::vector<DWORD>& codes) {
+    std::vector<DWORD> parsed;
+    std::size_t at = 0;
+    const auto blank = [&] { while (at < text.size() && (text[at] == L' ' || text[at] == L'\t')) ++at; };
+    blank();
+    if (at == text.size()) {
+        codes.clear();
+        return true;
+    }
+    for (;;) {
+        blank();
+        const bool hex = text.compare(at, 2, L"0x") == 0 || text.compare(at, 2, L"0X") == 0;
+        if (hex) at += 2;
+        const std::size_t first = at;
+        unsigned long long code = 0;
+        for (; at < text.size() && iswxdigit(text[at]) && (hex || iswdigit(text[at])); ++at) {
+            code = code * (hex ? 16 : 10) + (iswdigit(text[at]) ? text[at] - L'0' : (towlower(text[at]) - L'a' + 10));
+            if (code > 0xFFFFFFFFull) return false;
+        }
+        if (at == first) return false;
+        parsed.push_back(static_cast<DWORD>(code));
+        blank();
+        if (at == text.size()) break;
+        if (text[at++] != L',') return false;
+    }
+    codes = std::move(parsed);
+    return true;
 }

@@ -15,6 +15,10 @@
 inline constexpr char kRestartOnExitValue[] = "RestartOnExit";
 inline constexpr char kRestartDelayValue[] = "RestartDelay";
 inline constexpr DWORD kDefaultRestartDelayMs = 1000;
+inline constexpr char kRestartLimitValue[] = "RestartLimit";
+inline constexpr char kRestartWindowValue[] = "RestartWindow";
+inline constexpr char kStopServiceOnGiveUpValue[] = "StopServiceOnGiveUp";
+inline constexpr char kSuccessExitCodesValue[] = "SuccessExitCodes";
 
 // The name the Manage Applications dialog gives its "new application" entry; never a name.
 inline constexpr char kNewApplicationEntry[] = "{New}";
@@ -57,6 +61,10 @@ struct Application : ApplicationMethod {
     LONG instances = 0;
     LONG restartOnExit = 0;  // 1: a program that ends by itself is started again
     LONG restartDelay = 0;   // milliseconds before it is
+    LONG restartLimit = 0;   // more restarts than this within restartWindow give it up; 0: no limit
+    LONG restartWindow = 0;  // milliseconds; 0: since the instance was first started
+    LONG stopServiceOnGiveUp = 0;  // 1: a program given up stops the service
+    std::wstring successExitCodes; // "0,3": exits with these codes are not followed by a restart
 
     bool IsActiveX() const { return !progId.empty(); }
 };
@@ -107,6 +115,7 @@ enum class ApplicationProblem {
     NoMethod,            // MethodName of an ActiveX application
     UnregisteredProgId,  // ProgId (a question)
     UnopenablePath,      // ExePath of a standard application (a question)
+    BadExitCodes,        // SuccessExitCodes is not a list of numbers
 };
 struct ApplicationFinding {
     const char* field;  // the value it concerns
@@ -115,3 +124,8 @@ struct ApplicationFinding {
 };
 inline constexpr DWORD kMaxUsualInstances = 10;
 std::vector<ApplicationFinding> CheckApplication(const Application& record);
+
+// The exit codes of a list such as "0, 3, 0xC0000005" (decimal or 0x hexadecimal, separated by
+// commas); false, with codes unchanged, when the text is not such a list. An empty text is an
+// empty list.
+bool ParseExitCodes(const std::wstring& text, std::vector<DWORD>& codes);

@@ -22,6 +22,9 @@
 #include <mutex>
 #include <vector>
 
+// The service-specific exit code of a stop that a program given up asked for (StopServiceOnGiveUp).
+inline constexpr DWORD kGiveUpExitCode = 1;
+
 class ServiceHost final : public UiHost {
 public:
     // Fixes the identity, prepares the status and makes the calling thread the message thread.
@@ -81,6 +84,10 @@ private:
     int OnServiceStop();
     int OnServicePause();
     int OnServiceContinue();
+    // A program given up with StopServiceOnGiveUp 1 stops the service as a stop control does,
+    // and the service reports kGiveUpExitCode as its service-specific exit code, so that the
+    // service manager's recovery actions apply.
+    void StopAfterGiveUp();
     // Ends the tracked applications: first asks them to end and waits up to graceMs (0: not
     // asked), then releases every tracked server, terminates every tracked program and what is
     // left in the service's job, each wait bounded and the pending state's checkpoint advancing
@@ -111,7 +118,7 @@ private:
     // What the launch passes started, and the supervision of the programs among it; each
     // guards itself.
     LaunchTracker tracker_;
-    Supervisor supervisor_{identity_.keys, tracker_};
+    Supervisor supervisor_{identity_.keys, tracker_, [this] { StopAfterGiveUp(); }};
 
     // The service's status; SetServiceState, the reactions and AdvanceCheckpoint run under
     // stateLock_, and so does ServiceMain when it sets the handle and the exit code.

@@ -52,6 +52,15 @@ int ServiceHost::OnServiceStop() {
     return 1;
 }
 
+void ServiceHost::StopAfterGiveUp() {
+    std::lock_guard<std::recursive_mutex> guard(stateLock_);
+    if (status_.dwCurrentState == SERVICE_STOP_PENDING || status_.dwCurrentState == SERVICE_STOPPED) return;
+    status_.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
+    status_.dwServiceSpecificExitCode = kGiveUpExitCode;
+    OnServiceStop();
+    PostThreadMessageA(messageThreadId_, WM_QUIT, 0, 0);
+}
+
 int ServiceHost::OnServicePause() {
     std::lock_guard<std::recursive_mutex> guard(stateLock_);
     const unsigned pause = ++controlCount_;

@@ -50,8 +50,8 @@ DWORD RestartWaitMs(DWORD restartDelayMs, std::optional<DWORD> lastWaitMs, ULONG
     return static_cast<DWORD>(std::min(std::max<ULONGLONG>(doubled, restartDelayMs), longest));
 }
 
-Supervisor::Supervisor(const ServiceKeys& keys, LaunchTracker& tracker)
-    : keys_(keys), tracker_(tracker) {}
+Supervisor::Supervisor(const ServiceKeys& keys, LaunchTracker& tracker, std::function<void()> giveUpStop)
+    : keys_(keys), tracker_(tracker), giveUpStop_(std::move(giveUpStop)) {}
 
 Supervisor::~Supervisor() {
     std::vector<Worker*> threads;
@@ -204,6 +204,22 @@ std::optional<Supervisor::Restart> Supervisor::ReportExit(Line& line) {
         ReportWarning(MSG_PROGRAM_ENDED_NOT_WANTED, inserts);
         return std::nullopt;
     }
+    std::vector<DWORD> doneCodes;
+    if (ParseExitCodes(record.successExitCodes, doneCodes) &&
+        std::find(doneCodes.begin(), doneCodes.end(), code) != doneCodes.end()) {
+        LogEventById(MSG_PROGRAM_ENDED_DONE, EVENTLOG_INFORMATION_TYPE, inserts);
+        return std::nullopt;
+    }
+    const ULONGLONG now = GetTickCount64();
+    if (LimitReached(line, record, now)) {
+        inserts.push_back(std::to_string(line.restarts.size()));
+        inserts.push_back(record.restartWindow > 0 ? std::to_string(record.restartWindow) + " ms"
+                                                   : std::string("the instance's run"));
+        ReportWarning(MSG_PROGRAM_GIVEN_UP, inserts);
+        if (record.stopServiceOnGiveUp == 1 && giveUpStop_) giveUpStop_();
+        return std::nullopt;
+    }
+    line.restarts.push_back(now);
     const Restart restart = ScheduleRestart(line, static_cast<DWORD>(record.restartDelay), ranMs, generation);
     inserts.push_back(std::to_string(restart.waitMs));
     ReportWarning(MSG_PROGRAM_RESTARTING, inserts);
@@ -218,6 +234,14 @@ Supervisor::Restart Supervisor::ScheduleRestart(Line& line, DWORD delayMs, ULONG
 
 bool Supervisor::AsksForRestart(const Application& record) {
     return record.restartOnExit == 1 && !record.IsActiveX() && record.instances != 0;
+}
+
+bool Supervisor::LimitReached(Line& line, const Application& record, ULONGLONG now) {
+    if (record.restartLimit <= 0) return false;
+    if (record.restartWindow > 0)
+        while (!line.restarts.empty() && now - line.restarts.front() > static_cast<DWORD>(record.restartWindow))
+            line.restarts.pop_front();
+    return line.restarts.size() >= static_cast<std::size_t>(record.restartLimit);
 }
 
 std::optional<LaunchTracker::PendingLaunch> Supervisor::AwaitRestart(const Restart& restart) {

@@ -19,6 +19,8 @@
 #include <windows.h>
 #include <atomic>
 #include <condition_variable>
+#include <deque>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -35,7 +37,9 @@ DWORD RestartWaitMs(DWORD restartDelayMs, std::optional<DWORD> lastWaitMs, ULONG
 
 class Supervisor {
 public:
-    Supervisor(const ServiceKeys& keys, LaunchTracker& tracker);
+    // giveUpStop is called, on a watcher's thread, when a program given up asks for the
+    // service to stop (StopServiceOnGiveUp 1).
+    Supervisor(const ServiceKeys& keys, LaunchTracker& tracker, std::function<void()> giveUpStop = {});
     Supervisor(const Supervisor&) = delete;
     Supervisor& operator=(const Supervisor&) = delete;
     // Ends the watchers; the programs keep running. No launch may be in progress.
@@ -69,6 +73,7 @@ private:
         DWORD processId = 0;
         ULONGLONG startedAt = 0;
         std::optional<DWORD> lastWaitMs;
+        std::deque<ULONGLONG> restarts;  // when it was started again, the oldest first
     };
     struct Watcher {
         Supervisor* owner = nullptr;
@@ -91,11 +96,15 @@ private:
     std::optional<LaunchTracker::PendingLaunch> AwaitRestart(const Restart& restart);
     Outcome StartAgain(Line& line, LaunchTracker::PendingLaunch& launch);
     bool AsksForRestart(const Application& record);
+    // Whether another restart would exceed the application's RestartLimit within its
+    // RestartWindow; forgets the restarts that have left the window.
+    static bool LimitReached(Line& line, const Application& record, ULONGLONG now);
     void ReportJobError(const std::string& application, const StartedProgram& started);
     void ReapFinishedWatchers();
 
     const ServiceKeys& keys_;
     LaunchTracker& tracker_;
+    const std::function<void()> giveUpStop_;
     std::atomic<bool> jobErrorReported_{false};
 
     std::mutex mutex_;  // guards everything below

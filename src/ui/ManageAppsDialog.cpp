@@ -48,6 +48,8 @@ constexpr ProblemMessage kProblemMessages[] = {
      "or points to a file that does not exist.\n\n"
      "Are you sure you want to save this application?",
      IDC_PATH, 260},
+    // The form does not hold the list; a stored one that is not valid is named so.
+    {ApplicationProblem::BadExitCodes, "SuccessExitCodes is not a comma-separated list of numbers.", IDC_NAME, 0},
 };
 
 const ProblemMessage& MessageFor(ApplicationProblem problem) {

@@ -84,6 +84,14 @@ protected:
     ReportDirectory reports{"Supervision"};
 };
 
+SERVICE_STATUS ServiceStatus() {
+    SERVICE_STATUS status{};
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ServiceHandle service(manager ? OpenServiceA(manager.get(), kService.c_str(), SERVICE_QUERY_STATUS) : nullptr);
+    if (service) QueryServiceStatus(service.get(), &status);
+    return status;
+}
+
 // Records the states and checkpoints that the service manager shows until the service reaches
 // a final state.
 class StatusRecorder {
@@ -92,7 +100,7 @@ public:
         : thread_([this, finalState] {
               Eventually(
                   [&] {
-                      SERVICE_STATUS status = Query();
+                      SERVICE_STATUS status = ServiceStatus();
                       seen_.push_back({status.dwCurrentState, status.dwCheckPoint});
                       return status.dwCurrentState == finalState;
                   },
@@ -113,14 +121,6 @@ public:
     DWORD LastState() const { return seen_.empty() ? 0 : seen_.back().first; }
 
 private:
-    static SERVICE_STATUS Query() {
-        SERVICE_STATUS status{};
-        ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-        ServiceHandle service(manager ? OpenServiceA(manager.get(), kService.c_str(), SERVICE_QUERY_STATUS) : nullptr);
-        if (service) QueryServiceStatus(service.get(), &status);
-        return status;
-    }
-
     std::vector<std::pair<DWORD, DWORD>> seen_;
     std::thread thread_;
 };
@@ -277,6 +277,71 @@ TEST_F(SupervisionTest, GracefulStopTimeoutAsksProgramsToEndAndTerminatesOnlyTho
         if (c.final == SERVICE_PAUSED) Stop();
         ASSERT_TRUE(Eventually([] { return ProcessIdsNamed("corvane.exe").empty(); }));
     }
+}
+
+TEST_F(SupervisionTest, ACrashLoopIsGivenUpAndExitCodesThatMeanDoneAreNotRestarted) {
+    const struct {
+        const char* name;
+        std::string args;
+        std::vector<std::pair<const char*, DWORD>> values;
+        const char* successExitCodes;
+        std::size_t runs;  // before it stays ended (0: keeps running)
+        DWORD lastEvent;
+    } applications[] = {
+        // Three restarts within the window, then the fourth exit gives it up.
+        {"Crasher", "--seconds 0 --exit-code 0xC0000005", {{kRestartLimitValue, 3}, {kRestartWindowValue, 10000}}, "", 4,
+         MSG_PROGRAM_GIVEN_UP},
+        {"Done", "--seconds 0 --exit-code 3", {}, "0, 3", 1, MSG_PROGRAM_ENDED_DONE},
+        {"NotDone", "--seconds 0 --exit-code 4", {{kRestartLimitValue, 1}}, "0, 3", 2, MSG_PROGRAM_GIVEN_UP},
+        {"Steady", "--seconds 600", {{kRestartLimitValue, 1}}, "", 0, 0},
+    };
+    for (const auto& application : applications) {
+        AddSleeper(application.name, application.args);
+        SetApplicationValue(application.name, kRestartOnExitValue, 1);
+        SetApplicationValue(application.name, kRestartDelayValue, 100);
+        for (const auto& [value, data] : application.values) SetApplicationValue(application.name, value, data);
+        if (*application.successExitCodes)
+            WriteString(HKEY_LOCAL_MACHINE, kModules + "\\" + application.name, kSuccessExitCodesValue,
+                        application.successExitCodes);
+    }
+    EventTrace trace;
+    Start();
+    for (const auto& application : applications) {
+        if (application.runs == 0) continue;
+        SCOPED_TRACE(application.name);
+        ASSERT_TRUE(trace.WaitFor(application.lastEvent, application.name));
+        EXPECT_EQ(Runs(application.name), application.runs);
+        const std::vector<TracedEvent> exits = ExitsOf(trace, application.name);
+        EXPECT_EQ(exits.size() + 1, application.runs);  // the restarts before the last exit
+    }
+    const std::vector<TracedEvent> givenUp = EventsWithId(trace, MSG_PROGRAM_GIVEN_UP);
+    ASSERT_EQ(givenUp.size(), 2u);
+    for (const auto& event : givenUp) {
+        if (event.strings[0] != "Crasher") continue;
+        EXPECT_EQ(event.strings, (std::vector<std::string>{"Crasher", event.strings[1], "0xC0000005", "3", "10000 ms"}));
+        const auto runs = RunsOf("Crasher");
+        EXPECT_TRUE(std::any_of(runs.begin(), runs.end(), [&](const auto& run) {
+            return std::to_string(run.pid) == event.strings[1];
+        }));
+    }
+    // Nothing else is given up, and the service runs on.
+    Sleep(1000);
+    EXPECT_EQ(Runs("Crasher"), 4u);
+    ASSERT_EQ(RunsOf("Steady").size(), 1u);
+    EXPECT_TRUE(IsProcessAlive(RunsOf("Steady")[0].pid));
+    EXPECT_EQ(ServiceStatus().dwCurrentState, SERVICE_RUNNING);
+    Stop();
+
+    // Asked for, giving up stops the service with its own exit code, for the recovery actions;
+    // the stop ends the other programs as any stop does.
+    SetApplicationValue("NotDone", kStopServiceOnGiveUpValue, 1);
+    reports.Clear();
+    Start();
+    ASSERT_TRUE(Eventually([] { return ServiceStatus().dwCurrentState == SERVICE_STOPPED; }, 30000));
+    const SERVICE_STATUS stopped = ServiceStatus();
+    EXPECT_EQ(stopped.dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
+    EXPECT_EQ(stopped.dwServiceSpecificExitCode, 1u);
+    EXPECT_TRUE(Eventually([] { return ProcessIdsNamed("sleeper.exe").empty(); }, 10000));
 }
 
 TEST_F(SupervisionTest, TerminateProcessTreeEndsTheProcessesAProgramStartedWithIt) {

@@ -1,6 +1,7 @@
 // The application catalogue: stored form, edit states and their messages, lookups by name,
 // deletion, refused texts, the parameter type table and the text conversions.
 #include "config/AppCatalog.h"
+#include "config/Application.h"
 #include "base/Conversions.h"
 #include "base/Owners.h"
 #include "config/ParamTypeTable.h"
@@ -299,6 +300,24 @@ TEST_F(AppCatalogTest, AnOverlongTextIsRefusedAndNothingIsWritten) {
               E_FAIL);
     EXPECT_EQ(TakeError(), "DispName is longer than 259 characters");
     EXPECT_EQ(CountApplications(TestKeys()), 1u);
+}
+
+TEST(ExitCodeListTest, ListsOfDecimalAndHexadecimalCodesParseAndAnythingElseLeavesTheCodes) {
+    const struct {
+        const wchar_t* text;
+        bool valid;
+        std::vector<DWORD> codes;
+    } cases[] = {
+        {L"", true, {}},          {L" ", true, {}},          {L"0,3", true, {0, 3}},
+        {L" 0 , 3 ", true, {0, 3}}, {L"0xC0000005", true, {0xC0000005}}, {L"4294967295", true, {0xFFFFFFFF}},
+        {L"4294967296", false, {}}, {L"0,", false, {}},      {L",3", false, {}},
+        {L"3 4", false, {}},      {L"-1", false, {}},        {L"0x", false, {}},  {L"0xG", false, {}},
+    };
+    for (const auto& c : cases) {
+        std::vector<DWORD> codes{7};
+        EXPECT_EQ(ParseExitCodes(c.text, codes), c.valid) << ToAnsi(c.text);
+        EXPECT_EQ(codes, c.valid ? c.codes : std::vector<DWORD>{7}) << ToAnsi(c.text);
+    }
 }
 
 // --- Parameter types ------------------------------------------------------------
