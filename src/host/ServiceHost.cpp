@@ -11,6 +11,7 @@
 
 #include <objbase.h>
 #include <memory>
+#include <string>
 #include <vector>
 #include <wrl/client.h>
 
@@ -70,8 +71,10 @@ void ServiceHost::InitHost(HINSTANCE module, UINT serviceNameId, UserInterface* 
     status_ = {};
     status_.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     status_.dwCurrentState = SERVICE_STOPPED;
-    // Stop, pause and continue are accepted in every state; shutdown never.
-    status_.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE;
+    // Stop, pause and continue are accepted in every state, and the system's shutdown, early
+    // (pre-shutdown, which gives the time the service asks for) where the system offers it.
+    status_.dwControlsAccepted =
+        SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE | SERVICE_ACCEPT_PRESHUTDOWN | SERVICE_ACCEPT_SHUTDOWN;
     statusHandle_ = nullptr;
 }
 
@@ -195,7 +198,7 @@ void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
     host.TakeMessageThread();
 
     const SERVICE_STATUS_HANDLE statusHandle =
-        RegisterServiceCtrlHandlerA(host.identity_.serviceName.c_str(), &ServiceHost::ServiceControlHandler);
+        RegisterServiceCtrlHandlerExA(host.identity_.serviceName.c_str(), &ServiceHost::ServiceControlHandler, nullptr);
     if (!statusHandle) {
         LogEventText("Could not register service control handler");
         return;
@@ -212,7 +215,12 @@ void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
     ReportMalformedSettings(host.identity_.keys);  // once per start, as the launch pass reports an application's values
     // The pass's ticket is taken here, before RUNNING can be reported: a stop or pause that
     // comes before the worker runs still cancels its pass.
-    if (!host.StartLaunchWorker(host.tracker_.BeginPass())) {
+    // The pre-shutdown time is asked for after the pass, off the way to RUNNING and to the
+    // first programs.
+    if (!host.StartWorker([&host, ticket = host.tracker_.BeginPass()] {
+            (void)RunLaunchWorker(host.identity_.keys, host.tracker_, ticket, &host.supervisor_);
+            host.AskForShutdownTime();
+        })) {
         // Report the failure as stopped rather than leave the service start pending forever.
         DWORD error = GetLastError();
         LogEventText("Could not create worker thread");
@@ -271,9 +279,15 @@ void ServiceHost::RunMessageLoop() {
     }
 }
 
-void WINAPI ServiceHost::ServiceControlHandler(DWORD code) {
+DWORD WINAPI ServiceHost::ServiceControlHandler(DWORD code, DWORD, void*, void*) {
     ServiceHost& host = Host();
     switch (code) {
+    case SERVICE_CONTROL_PRESHUTDOWN:
+    case SERVICE_CONTROL_SHUTDOWN:
+        // The system is going down: as a stop, and nothing is started again. A service that
+        // had the pre-shutdown notification is already stopping when the shutdown one comes.
+        if (host.CurrentState() == SERVICE_STOP_PENDING || host.CurrentState() == SERVICE_STOPPED) break;
+        [[fallthrough]];
     case SERVICE_CONTROL_STOP:
         host.OnServiceStop();
         PostThreadMessageA(host.messageThreadId_, WM_QUIT, 0, 0);
@@ -285,12 +299,23 @@ void WINAPI ServiceHost::ServiceControlHandler(DWORD code) {
         host.OnServiceContinue();
         break;
     case SERVICE_CONTROL_INTERROGATE:
-    case SERVICE_CONTROL_SHUTDOWN:
         break;
     default:
         LogEventText("Bad service request received.");
-        break;
+        return ERROR_CALL_NOT_IMPLEMENTED;
     }
+    return NO_ERROR;
+}
+
+void ServiceHost::AskForShutdownTime() const {
+    // Enough for the graceful end and the bounded sweep that follows it.
+    SERVICE_PRESHUTDOWN_INFO info{GracefulStopTimeoutMs(identity_.keys) + kShutdownSweepMs};
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ServiceHandle service(manager ? OpenServiceA(manager.get(), identity_.serviceName.c_str(), SERVICE_CHANGE_CONFIG)
+                                  : nullptr);
+    if (!service || !ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_PRESHUTDOWN_INFO, &info))
+        LogEventText("The service could not ask for time at the system's shutdown (error " +
+                     std::to_string(GetLastError()) + "); it gets the system's default.");
 }
 
 void ServiceHost::SetServiceState(DWORD state) {
@@ -325,7 +350,12 @@ void ServiceHost::SetServiceState(DWORD state) {
     default:
         break;
     }
-    (void)SetServiceStatus(statusHandle_, &status_);  // not examined: nothing better to do on failure
+    if (!SetServiceStatus(statusHandle_, &status_) && GetLastError() == ERROR_INVALID_DATA &&
+        (status_.dwControlsAccepted & SERVICE_ACCEPT_PRESHUTDOWN)) {
+        // A system without the pre-shutdown notification refuses to hear of it: shutdown then.
+        status_.dwControlsAccepted &= ~SERVICE_ACCEPT_PRESHUTDOWN;
+        (void)SetServiceStatus(statusHandle_, &status_);
+    }  // otherwise not examined: nothing better to do on failure
     if (ui_) ui_->ServiceStateChanged(*this, state);
 }
 

@@ -24,6 +24,8 @@
 
 // The service-specific exit code of a stop that a program given up asked for (StopServiceOnGiveUp).
 inline constexpr DWORD kGiveUpExitCode = 1;
+// What a stop needs beside the graceful end: the bounded waits of its sweep and of the workers.
+inline constexpr DWORD kShutdownSweepMs = 20000;
 
 class ServiceHost final : public UiHost {
 public:
@@ -75,7 +77,7 @@ public:
 
     // The callbacks that the system calls without a context; they find the host by Host().
     static void WINAPI ServiceMain(DWORD argc, char** argv);
-    static void WINAPI ServiceControlHandler(DWORD code);
+    static DWORD WINAPI ServiceControlHandler(DWORD code, DWORD eventType, void* eventData, void* context);
     static BOOL WINAPI ConsoleControlHandler(DWORD type);
 
 private:
@@ -88,6 +90,9 @@ private:
     // and the service reports kGiveUpExitCode as its service-specific exit code, so that the
     // service manager's recovery actions apply.
     void StopAfterGiveUp();
+    // Asks the service manager for the time a stop needs at the system's shutdown; reports a
+    // refusal.
+    void AskForShutdownTime() const;
     // Ends the tracked applications: first asks them to end and waits up to graceMs (0: not
     // asked), then releases every tracked server, terminates every tracked program and what is
     // left in the service's job, each wait bounded and the pending state's checkpoint advancing

@@ -1,5 +1,6 @@
 // corvane.exe as a real service under the service control manager: its states and the
 // life events it reports.
+#include "base/Owners.h"
 #include "support/ProductKeys.h"
 #include "support/TestSupport.h"
 #include "Guids.h"
@@ -36,6 +37,18 @@ TEST_F(ServiceLife, StartPauseContinueStopReportStatesAndEvents) {
     ASSERT_TRUE(WaitForServiceState(kService, SERVICE_RUNNING));
     ASSERT_TRUE(trace.WaitFor(0x4FFF0001));
 
+    // The time a stop needs at the system's shutdown is asked for once the start's pass has run:
+    // the graceful end (none by default) and the bounded sweep. (The service manager sends the
+    // shutdown controls only at a real shutdown; the host's tests send them to the handler.)
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ServiceHandle service(OpenServiceA(manager.get(), kService.c_str(), SERVICE_QUERY_CONFIG));
+    EXPECT_TRUE(Eventually([&] {
+        SERVICE_PRESHUTDOWN_INFO info{};
+        DWORD needed = 0;
+        return QueryServiceConfig2A(service.get(), SERVICE_CONFIG_PRESHUTDOWN_INFO, reinterpret_cast<BYTE*>(&info),
+                                    sizeof info, &needed) &&
+               info.dwPreshutdownTimeout == 20000;
+    }));
     EXPECT_TRUE(ControlServiceNamed(kService, SERVICE_CONTROL_INTERROGATE));
     EXPECT_EQ(QueryServiceState(kService), static_cast<DWORD>(SERVICE_RUNNING));
 

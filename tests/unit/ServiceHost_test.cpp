@@ -31,4 +31,28 @@ TEST_F(ServiceHostTest, ServiceStatesLogTheirEventsAndFlags) {
     EXPECT_EQ(host.CurrentState(), static_cast<DWORD>(SERVICE_STOPPED));
 }
 
+TEST_F(ServiceHostTest, TheSystemsShutdownIsAStopAndTheLaterShutdownControlChangesNothing) {
+    ServiceHost& host = Host();
+    host.SetServiceState(SERVICE_RUNNING);
+    const struct {
+        DWORD control;
+        DWORD answer;
+        DWORD state;
+    } controls[] = {
+        {SERVICE_CONTROL_PRESHUTDOWN, NO_ERROR, SERVICE_STOP_PENDING},
+        {SERVICE_CONTROL_SHUTDOWN, NO_ERROR, SERVICE_STOP_PENDING},
+        {200, ERROR_CALL_NOT_IMPLEMENTED, SERVICE_STOP_PENDING},
+    };
+    for (const auto& c : controls) {
+        EXPECT_EQ(ServiceHost::ServiceControlHandler(c.control, 0, nullptr, nullptr), c.answer) << c.control;
+        EXPECT_EQ(host.CurrentState(), c.state) << c.control;
+    }
+    // One stop: it ends the message loop once.
+    MSG message;
+    int quits = 0;
+    while (PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) ++quits;
+    EXPECT_EQ(quits, 1);
+    host.SetServiceState(SERVICE_STOPPED);
+}
+
 }  // namespace
