@@ -24,9 +24,9 @@ LONG RegistryKey::Open(HKEY parent, const char* path, REGSAM access) {
     return result;
 }
 
-LONG RegistryKey::Create(HKEY parent, const char* path, REGSAM access) {
+LONG RegistryKey::Create(HKEY parent, const char* path, REGSAM access, DWORD options) {
     HKEY created = nullptr;
-    LONG result = RegCreateKeyExA(parent, path, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr,
+    LONG result = RegCreateKeyExA(parent, path, 0, nullptr, options, access, nullptr,
                                   &created, nullptr);
     if (result != ERROR_SUCCESS) return result;
     result = Close();

@@ -18,8 +18,9 @@ public:
     // Opens parent\path. On failure the error is returned and a key already held stays held;
     // on success a held key is closed first and the result is that close's result.
     [[nodiscard]] LONG Open(HKEY parent, const char* path, REGSAM access);
-    // Creates or opens parent\path (non-volatile), with the same ownership rules as Open.
-    [[nodiscard]] LONG Create(HKEY parent, const char* path, REGSAM access);
+    // Creates or opens parent\path, with the same ownership rules as Open. A volatile key (and
+    // every key below it, which must be volatile too) is gone at the next boot.
+    [[nodiscard]] LONG Create(HKEY parent, const char* path, REGSAM access, DWORD options = REG_OPTION_NON_VOLATILE);
     LONG Close();
     // Deletes the named subkey of the held key with everything below it, children first, in the
     // registry view that view names (0: the program's own; see kOtherRegistryView).

@@ -6,6 +6,7 @@ ServiceKeys ServiceKeys::ForService(const std::string& serviceName) {
     ServiceKeys keys;
     keys.parameters = "SYSTEM\\CurrentControlSet\\Services\\" + serviceName + "\\Parameters";
     keys.modules = keys.parameters + "\\Modules";
+    keys.status = "SYSTEM\\CurrentControlSet\\Services\\" + serviceName + "\\Status";
     return keys;
 }
 

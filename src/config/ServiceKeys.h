@@ -9,6 +9,7 @@
 struct ServiceKeys {
     std::string parameters;
     std::string modules;
+    std::string status;  // the running service's live status (volatile), beside Parameters
 
     // The keys of the service named serviceName.
     static ServiceKeys ForService(const std::string& serviceName);

@@ -15,6 +15,7 @@ enum class ServiceSetting {
     TerminateOnStop,
     GracefulStopTimeout,   // milliseconds; above 0, programs are asked to end before termination
     TerminateProcessTree,  // 1: programs run in the service's job and end with their processes
+    PublishStatus,         // 0: the live status is not published (for measuring its cost)
 };
 
 // How a setting's REG_DWORD is read. A value that is not a REG_DWORD of 4 bytes counts as
@@ -45,6 +46,7 @@ inline constexpr ServiceSettingInfo kServiceSettings[] = {
     {ServiceSetting::GracefulStopTimeout, "GracefulStopTimeout", 0, SettingRule::Number, false,
      "0 (programs are terminated at once)"},
     {ServiceSetting::TerminateProcessTree, "TerminateProcessTree", 0, SettingRule::OnOnlyIfOne, false, "0 (off)"},
+    {ServiceSetting::PublishStatus, "PublishStatus", 1, SettingRule::OnUnlessZero, false, "1 (published)"},
 };
 
 // The names of the supervision settings, for those who write them.

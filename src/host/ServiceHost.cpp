@@ -206,6 +206,7 @@ void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
     {
         std::lock_guard<std::recursive_mutex> guard(host.stateLock_);
         host.statusHandle_ = statusHandle;
+        host.statusBoard_.Open(GetCurrentProcessId());
         host.SetServiceState(SERVICE_START_PENDING);
         host.status_.dwWin32ExitCode = 0;
         host.status_.dwCheckPoint = 0;
@@ -350,6 +351,11 @@ void ServiceHost::SetServiceState(DWORD state) {
     default:
         break;
     }
+    // Before the service manager hears of the stop, after which the process may end at once.
+    if (state == SERVICE_STOPPED)
+        statusBoard_.Close();
+    else
+        statusBoard_.ServiceState(state);
     if (!SetServiceStatus(statusHandle_, &status_) && GetLastError() == ERROR_INVALID_DATA &&
         (status_.dwControlsAccepted & SERVICE_ACCEPT_PRESHUTDOWN)) {
         // A system without the pre-shutdown notification refuses to hear of it: shutdown then.

@@ -123,7 +123,8 @@ private:
     // What the launch passes started, and the supervision of the programs among it; each
     // guards itself.
     LaunchTracker tracker_;
-    Supervisor supervisor_{identity_.keys, tracker_, [this] { StopAfterGiveUp(); }};
+    StatusBoard statusBoard_{identity_.keys};  // the live status, while the service runs
+    Supervisor supervisor_{identity_.keys, tracker_, [this] { StopAfterGiveUp(); }, &statusBoard_};
 
     // The service's status; SetServiceState, the reactions and AdvanceCheckpoint run under
     // stateLock_, and so does ServiceMain when it sets the handle and the exit code.

@@ -26,6 +26,7 @@ void ServiceHost::EndApplications(DWORD graceMs, DWORD endState, const std::func
         tracker_.Sweep(tracker_.BeginTermination(), LaunchTracker::SweepBounds{}, [this] { AdvanceCheckpoint(); });
     // What the programs started themselves, when they run in the service's job.
     supervisor_.EndProcessTrees();
+    statusBoard_.ServersEnded();
     if (left > 0)
         LogEventById(MSG_PROGRAMS_TERMINATED, EVENTLOG_WARNING_TYPE,
                      {std::to_string(left), std::to_string(graceMs)});

@@ -31,7 +31,7 @@ bool LaunchProgram(LaunchTracker& tracker, LaunchTracker::Ticket ticket, const s
         StartedProgram started;
         // A failed start has reported itself; the pass goes on with the next instance.
         if (FAILED(StartProgram(record, started, job))) continue;
-        if (supervisor) supervisor->Adopt(name, started);
+        if (supervisor) supervisor->Adopt(name, instance + 1, started);
         launch.Track(started.process.release());
     }
     return true;
@@ -40,7 +40,8 @@ bool LaunchProgram(LaunchTracker& tracker, LaunchTracker::Ticket ticket, const s
 // Starts the instances of one ActiveX server: each is created, tracked by the pass's ticket and
 // has the application's configured method called. False when the pass was cancelled before
 // one of its launches.
-bool LaunchServer(LaunchTracker& tracker, LaunchTracker::Ticket ticket, const Application& record) {
+bool LaunchServer(LaunchTracker& tracker, LaunchTracker::Ticket ticket, const std::string& name,
+                  const Application& record, StatusBoard* board) {
     Bstr progId(SysAllocString(record.progId.c_str()));
     for (DWORD instance = 0; instance < static_cast<DWORD>(record.instances); ++instance) {
         if (tracker.IsCancelled(ticket)) return false;
@@ -51,6 +52,7 @@ bool LaunchServer(LaunchTracker& tracker, LaunchTracker::Ticket ticket, const Ap
         // moment, while the pass still calls the method on it.
         server->AddRef();
         tracker.TrackServer(ticket, server.Get());
+        if (board) board->Started(name, instance + 1, true, 0);
         if (tracker.IsCancelled(ticket)) return false;
         // The method's outcome is not looked at: the server stays started and tracked.
         (void)InvokeConfiguredMethod(record, server.Get());
@@ -84,7 +86,7 @@ DWORD LaunchAllApplications(const ServiceKeys& keys, LaunchTracker& tracker, Lau
         if (record.instances == 0) continue;
 
         // An ActiveX server whatever ExePath holds: its ExePath is never started.
-        const bool launched = record.IsActiveX() ? LaunchServer(tracker, ticket, record)
+        const bool launched = record.IsActiveX() ? LaunchServer(tracker, ticket, name, record, supervisor ? supervisor->Board() : nullptr)
                                                  : LaunchProgram(tracker, ticket, name, record, supervisor);
         if (!launched) return 1;
     }

@@ -50,8 +50,9 @@ DWORD RestartWaitMs(DWORD restartDelayMs, std::optional<DWORD> lastWaitMs, ULONG
     return static_cast<DWORD>(std::min(std::max<ULONGLONG>(doubled, restartDelayMs), longest));
 }
 
-Supervisor::Supervisor(const ServiceKeys& keys, LaunchTracker& tracker, std::function<void()> giveUpStop)
-    : keys_(keys), tracker_(tracker), giveUpStop_(std::move(giveUpStop)) {}
+Supervisor::Supervisor(const ServiceKeys& keys, LaunchTracker& tracker, std::function<void()> giveUpStop,
+                       StatusBoard* board)
+    : keys_(keys), tracker_(tracker), giveUpStop_(std::move(giveUpStop)), board_(board) {}
 
 Supervisor::~Supervisor() {
     std::vector<Worker*> threads;
@@ -64,6 +65,13 @@ Supervisor::~Supervisor() {
     changed_.notify_all();
     // Outside the lock: a watcher takes it once more to say that it has finished.
     for (const Worker* thread : threads) (void)thread->Join(INFINITE);
+    // Waits for the callbacks under way, which only publish an exit.
+    std::list<std::unique_ptr<ExitWait>> exitWaits;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        exitWaits.swap(exitWaits_);
+    }
+    for (const auto& exitWait : exitWaits) (void)UnregisterWaitEx(exitWait->wait, INVALID_HANDLE_VALUE);
 }
 
 HANDLE Supervisor::JobForNewPrograms() {
@@ -75,13 +83,18 @@ HANDLE Supervisor::JobForNewPrograms() {
     return job_.get();
 }
 
-void Supervisor::Adopt(const std::string& application, const StartedProgram& started) {
+void Supervisor::Adopt(const std::string& application, DWORD instance, const StartedProgram& started) {
     ReportJobError(application, started);
-    if (ReadApplication(keys_, application).restartOnExit != 1) return;
+    if (board_) board_->Started(application, instance, false, started.processId);
+    if (ReadApplication(keys_, application).restartOnExit != 1) {
+        if (board_ && board_->IsOpen()) WaitForExit(application, instance, WatchingHandle(started.process.get()));
+        return;
+    }
 
     auto watcher = std::make_unique<Watcher>();
     watcher->owner = this;
     watcher->line.application = application;
+    watcher->line.instance = instance;
     watcher->line.process = WatchingHandle(started.process.get());
     watcher->line.processId = started.processId;
     watcher->line.startedAt = GetTickCount64();
@@ -94,6 +107,38 @@ void Supervisor::Adopt(const std::string& application, const StartedProgram& sta
     Watcher* adopted = watcher.get();
     watchers_.push_back(std::move(watcher));
     if (!adopted->thread.Start([adopted](HANDLE cancel) { RunWatcher(*adopted, cancel); })) watchers_.pop_back();
+}
+
+void Supervisor::WaitForExit(const std::string& application, DWORD instance, UniqueHandle process) {
+    if (!process) return;
+    auto exitWait = std::make_unique<ExitWait>();
+    exitWait->owner = this;
+    exitWait->application = application;
+    exitWait->instance = instance;
+    exitWait->process = std::move(process);
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (shuttingDown_) return;
+    // Waits that have fired are let go with the handles they held.
+    for (auto done = exitWaits_.begin(); done != exitWaits_.end();) {
+        if ((*done)->published) {
+            (void)UnregisterWaitEx((*done)->wait, INVALID_HANDLE_VALUE);  // its callback is at its end
+            done = exitWaits_.erase(done);
+        }
+        else
+            ++done;
+    }
+    if (!RegisterWaitForSingleObject(&exitWait->wait, exitWait->process.get(), &Supervisor::OnExit, exitWait.get(),
+                                     INFINITE, WT_EXECUTEONLYONCE))
+        return;
+    exitWaits_.push_back(std::move(exitWait));
+}
+
+void CALLBACK Supervisor::OnExit(void* context, BOOLEAN) {
+    ExitWait& exitWait = *static_cast<ExitWait*>(context);
+    DWORD code = 0;
+    (void)GetExitCodeProcess(exitWait.process.get(), &code);
+    exitWait.owner->board_->Exited(exitWait.application, exitWait.instance, code, InstanceState::Ended);
+    exitWait.published = true;
 }
 
 void Supervisor::ReportJobError(const std::string& application, const StartedProgram& started) {
@@ -191,22 +236,29 @@ std::optional<Supervisor::Restart> Supervisor::ReportExit(Line& line) {
         state = state_;
         generation = generation_;
     }
+    const auto publish = [&](InstanceState next, DWORD restartInMs = 0) {
+        if (board_) board_->Exited(line.application, line.instance, code, next, restartInMs);
+    };
     if (state == State::Stopping) {
+        publish(InstanceState::Ended);
         ReportWarning(MSG_PROGRAM_ENDED_STOPPING, inserts);
         return std::nullopt;
     }
     if (state == State::Paused) {
+        publish(InstanceState::Ended);
         ReportWarning(MSG_PROGRAM_ENDED_PAUSED, inserts);
         return std::nullopt;
     }
     const Application record = ReadApplication(keys_, line.application);
     if (!AsksForRestart(record)) {
+        publish(InstanceState::Ended);
         ReportWarning(MSG_PROGRAM_ENDED_NOT_WANTED, inserts);
         return std::nullopt;
     }
     std::vector<DWORD> doneCodes;
     if (ParseExitCodes(record.successExitCodes, doneCodes) &&
         std::find(doneCodes.begin(), doneCodes.end(), code) != doneCodes.end()) {
+        publish(InstanceState::Ended);
         LogEventById(MSG_PROGRAM_ENDED_DONE, EVENTLOG_INFORMATION_TYPE, inserts);
         return std::nullopt;
     }
@@ -215,12 +267,14 @@ std::optional<Supervisor::Restart> Supervisor::ReportExit(Line& line) {
         inserts.push_back(std::to_string(line.restarts.size()));
         inserts.push_back(record.restartWindow > 0 ? std::to_string(record.restartWindow) + " ms"
                                                    : std::string("the instance's run"));
+        publish(InstanceState::GivenUp);
         ReportWarning(MSG_PROGRAM_GIVEN_UP, inserts);
         if (record.stopServiceOnGiveUp == 1 && giveUpStop_) giveUpStop_();
         return std::nullopt;
     }
     line.restarts.push_back(now);
     const Restart restart = ScheduleRestart(line, static_cast<DWORD>(record.restartDelay), ranMs, generation);
+    publish(InstanceState::WaitingToRestart, restart.waitMs);
     inserts.push_back(std::to_string(restart.waitMs));
     ReportWarning(MSG_PROGRAM_RESTARTING, inserts);
     return restart;
@@ -278,6 +332,7 @@ Supervisor::Outcome Supervisor::StartAgain(Line& line, LaunchTracker::PendingLau
         line.processId = started.processId;
         line.startedAt = GetTickCount64();
     }
+    if (board_) board_->Restarted(line.application, line.instance, started.processId);
     launch.Track(started.process.release());
     return watched ? Outcome::Started : Outcome::Abandoned;
 }

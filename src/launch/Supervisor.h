@@ -13,6 +13,7 @@
 #pragma once
 #include "base/Owners.h"
 #include "base/Worker.h"
+#include "config/LiveStatus.h"
 #include "config/ServiceKeys.h"
 #include "launch/Tracking.h"
 
@@ -39,7 +40,9 @@ class Supervisor {
 public:
     // giveUpStop is called, on a watcher's thread, when a program given up asks for the
     // service to stop (StopServiceOnGiveUp 1).
-    Supervisor(const ServiceKeys& keys, LaunchTracker& tracker, std::function<void()> giveUpStop = {});
+    // board, when given, is told of every program's start, exit and restart.
+    Supervisor(const ServiceKeys& keys, LaunchTracker& tracker, std::function<void()> giveUpStop = {},
+               StatusBoard* board = nullptr);
     Supervisor(const Supervisor&) = delete;
     Supervisor& operator=(const Supervisor&) = delete;
     // Ends the watchers; the programs keep running. No launch may be in progress.
@@ -50,8 +53,10 @@ public:
     HANDLE JobForNewPrograms();
     // Called for every standard program that a launch has just started, before it is tracked:
     // reports (once) a program that could not join the job, and watches the program when its
-    // application's RestartOnExit is 1.
-    void Adopt(const std::string& application, const StartedProgram& started);
+    // application's RestartOnExit is 1 (else, while the status is published, waits for its exit
+    // only to publish it). instance counts from 1.
+    void Adopt(const std::string& application, DWORD instance, const StartedProgram& started);
+    StatusBoard* Board() const { return board_; }
 
     // The service's state, set by the reactions before they end anything.
     void OnPause(bool applicationsEnd);
@@ -69,6 +74,7 @@ private:
     // One program and the restarts that follow it; only its watcher changes it, under mutex_.
     struct Line {
         std::string application;
+        DWORD instance = 0;
         UniqueHandle process;  // for waiting and the exit code
         DWORD processId = 0;
         ULONGLONG startedAt = 0;
@@ -86,6 +92,18 @@ private:
         ULONGLONG due;
         DWORD waitMs;
     };
+
+    // The exit of a program that is not started again, waited for by the thread pool.
+    struct ExitWait {
+        Supervisor* owner = nullptr;
+        std::string application;
+        DWORD instance = 0;
+        UniqueHandle process;
+        HANDLE wait = nullptr;
+        std::atomic<bool> published{false};  // the callback has done its work
+    };
+    static void CALLBACK OnExit(void* context, BOOLEAN);
+    void WaitForExit(const std::string& application, DWORD instance, UniqueHandle process);
 
     static void RunWatcher(Watcher& watcher, HANDLE cancel);
     // cancel is the watcher's own signal, set when the supervisor goes away.
@@ -105,6 +123,7 @@ private:
     const ServiceKeys& keys_;
     LaunchTracker& tracker_;
     const std::function<void()> giveUpStop_;
+    StatusBoard* const board_;
     std::atomic<bool> jobErrorReported_{false};
 
     std::mutex mutex_;  // guards everything below
@@ -116,4 +135,5 @@ private:
     bool shuttingDown_ = false;
     UniqueHandle job_;
     std::list<std::unique_ptr<Watcher>> watchers_;
+    std::list<std::unique_ptr<ExitWait>> exitWaits_;
 };

@@ -4,6 +4,7 @@
 // endings of the sleepers, and the events the service reported.
 #include "base/Owners.h"
 #include "config/Application.h"
+#include "config/LiveStatus.h"
 #include "config/ServiceSettings.h"
 #include "support/ServiceFixture.h"
 #include "support/SleeperReports.h"
@@ -342,6 +343,64 @@ TEST_F(SupervisionTest, ACrashLoopIsGivenUpAndExitCodesThatMeanDoneAreNotRestart
     EXPECT_EQ(stopped.dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
     EXPECT_EQ(stopped.dwServiceSpecificExitCode, 1u);
     EXPECT_TRUE(Eventually([] { return ProcessIdsNamed("sleeper.exe").empty(); }, 10000));
+}
+
+TEST_F(SupervisionTest, TheLiveStatusFollowsEveryInstanceThroughExitRestartPauseContinueAndStop) {
+    const std::string marker = reports.path() + "\\flaky.marker";
+    DeleteFileA(marker.c_str());
+    AddApplication("Pair", 2, sleeper, "--seconds 600 --report " + reports.path() + " --tag Pair");
+    // Ends with code 5 after a second, then runs for ever once restarted.
+    AddSleeper("Flaky", "--seconds 1 --exit-code 5 --marker " + marker);
+    SetApplicationValue("Flaky", kRestartOnExitValue, 1);
+    SetApplicationValue("Flaky", kRestartDelayValue, 100);
+    SetSetting("TerminateOnPause", 1);
+    SetSetting("RelaunchOnContinue", 1);
+    const ServiceKeys keys = ServiceKeys::ForService(kService);
+    // What the status lists, as "Application#instance state pid restarts lastExit", with every
+    // listed program's process checked against the running ones.
+    const auto listed = [&] {
+        std::vector<std::string> lines;
+        const std::vector<DWORD> running = ProcessIdsNamed("sleeper.exe");
+        for (const auto& one : ReadLiveStatus(keys).instances) {
+            const bool alive = std::find(running.begin(), running.end(), one.processId) != running.end();
+            lines.push_back(one.application + "#" + std::to_string(one.instance) + " " + one.state + " " +
+                            (alive ? "alive" : "gone") + " " + std::to_string(one.restarts) + " " +
+                            (one.lastExitCode ? std::to_string(*one.lastExitCode) : "-"));
+        }
+        return lines;
+    };
+    Start();
+    const std::vector<std::string> afterRestart = {"Flaky#1 running alive 1 5", "Pair#1 running alive 0 -",
+                                                   "Pair#2 running alive 0 -"};
+    EXPECT_TRUE(Eventually([&] { return listed() == afterRestart; }, 20000)) << testing::PrintToString(listed());
+    const LiveStatus running = ReadLiveStatus(keys);
+    EXPECT_EQ(running.state, static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(ProcessIdsNamed("corvane.exe"), std::vector<DWORD>{running.processId});
+    ASSERT_TRUE(Eventually([&] { return Runs("Flaky") == 2; }));
+    const std::vector<SleeperReport> flakyRuns = RunsOf("Flaky");
+    ASSERT_EQ(running.instances.size(), 3u);
+    // The restarted one, as its report has it.
+    EXPECT_TRUE(std::any_of(flakyRuns.begin(), flakyRuns.end(),
+                            [&](const auto& run) { return run.pid == running.instances[0].processId; }));
+    EXPECT_TRUE(IsProcessAlive(running.instances[0].processId));
+    EXPECT_FALSE(running.instances[0].lastExit.empty());
+
+    // The pause terminates them (with exit code 0).
+    Control(SERVICE_CONTROL_PAUSE, SERVICE_PAUSED);
+    EXPECT_TRUE(Eventually([&] {
+        return listed() == std::vector<std::string>{"Flaky#1 ended gone 1 0", "Pair#1 ended gone 0 0",
+                                                    "Pair#2 ended gone 0 0"};
+    })) << testing::PrintToString(listed());
+    EXPECT_EQ(ReadLiveStatus(keys).state, static_cast<DWORD>(SERVICE_PAUSED));
+
+    // The continue's pass starts a fresh set, counted afresh.
+    Control(SERVICE_CONTROL_CONTINUE, SERVICE_RUNNING);
+    EXPECT_TRUE(Eventually([&] {
+        return listed() == std::vector<std::string>{"Flaky#1 running alive 0 -", "Pair#1 running alive 0 -",
+                                                    "Pair#2 running alive 0 -"};
+    })) << testing::PrintToString(listed());
+    Stop();
+    EXPECT_FALSE(ReadLiveStatus(keys).published);
 }
 
 TEST_F(SupervisionTest, TerminateProcessTreeEndsTheProcessesAProgramStartedWithIt) {
