@@ -2,6 +2,7 @@
 
 #include "base/Conversions.h"
 #include "base/Owners.h"
+#include "base/ProgramName.h"
 #include "base/RegistryKey.h"
 #include "cli/Configuration.h"
 #include "cli/Console.h"
@@ -371,9 +372,9 @@ int RunCompanion(const std::string& serviceName, const std::vector<std::string>&
     Companion companion(serviceName);
     try {
         // corvane.exe's own options ("-Install", "/Remove", "-?").
-        if (arguments.size() == 1 && arguments[0].size() > 1 && (arguments[0][0] == '/' || arguments[0][0] == '-') &&
-            arguments[0][1] != '-' && arguments[0] != "-h")
-            return companion.PassThrough(arguments[0]);
+        if (arguments.size() == 1 && arguments[0].size() > 1 && (arguments[0][0] == '/' || arguments[0][0] == '-'))
+            for (const char* option : kProgramOptions)
+                if (lstrcmpiA(arguments[0].c_str() + 1, option) == 0) return companion.PassThrough(arguments[0]);
 
         CLI::App app{"Configures and controls the " + serviceName + " service from a prompt or a script. "
                      "Exit codes: 0 done, 1 failed, 2 wrong usage, 3 apply --check found differences. "

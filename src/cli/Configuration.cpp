@@ -138,6 +138,8 @@ void CheckApplicationValues(const std::string& name, const Json& values, const s
     const std::wstring wideName = FromUtf8(name);
     if (!FitsAnsi(wideName))
         findings.problems.push_back({place, "the name has characters that the ANSI code page cannot hold"});
+    // The name is a subkey's: a backslash would make a key below another.
+    if (wideName.find(L'\\') != std::wstring::npos) findings.problems.push_back({place, "a name cannot hold \"\\\""});
     Application record;
     record.name = wideName;
     for (const ApplicationValue& row : ApplicationValues())

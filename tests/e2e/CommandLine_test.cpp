@@ -153,6 +153,8 @@ TEST_F(Companion, EachVerbHasItsEffectAndExitCode) {
         {"settings TerminateOnStop 2", 1, [] { return ReadDword(HKEY_LOCAL_MACHINE, kParameters, "TerminateOnStop") == 1; }},
         {"settings Bogus 1", 1, [] { return !ValueExists(HKEY_LOCAL_MACHINE, kParameters, "Bogus"); }},
         {"frobnicate", 2, [] { return true; }},
+        {"-Frobnicate", 2, [] { return true; }},
+        {"add A\\B --path \"" + sleeper + "\"", 1, [] { return !KeyExists(HKEY_LOCAL_MACHINE, kModules + "\\A"); }},
         {"list --colour", 2, [] { return true; }},
         {"add \"\xD0\x90\xD0\xB3\xD0\xB5\xD0\xBD\xD1\x82\" --path \"" + sleeper + "\"", 1,
          [] { return CountApplications(ServiceKeys::ForService(kService)) == 1; }},
