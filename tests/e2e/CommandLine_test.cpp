@@ -156,6 +156,8 @@ TEST_F(Companion, EachVerbHasItsEffectAndExitCode) {
         {"-Frobnicate", 2, [] { return true; }},
         {"add A\\B --path \"" + sleeper + "\"", 1, [] { return !KeyExists(HKEY_LOCAL_MACHINE, kModules + "\\A"); }},
         {"list --colour", 2, [] { return true; }},
+        {"set --help", 0, [] { return true; }},
+        {"apply C:\\missing.json", 1, [] { return KeyExists(HKEY_LOCAL_MACHINE, Agent()); }},
         {"add \"\xD0\x90\xD0\xB3\xD0\xB5\xD0\xBD\xD1\x82\" --path \"" + sleeper + "\"", 1,
          [] { return CountApplications(ServiceKeys::ForService(kService)) == 1; }},
         {"set Agent StartDir \"C:\\\xE2\x82\xAC\xD0\x90\"", 1, [] { return ReadString(HKEY_LOCAL_MACHINE, Agent(), "StartDir").empty(); }},
