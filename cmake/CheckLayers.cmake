@@ -1,17 +1,39 @@
 # Refuses an include that reaches up the layers: a folder of src/ may include its own headers
 # and those of the folders before it in LAYERS, never those after it. Only host/ and ui/ may
-# include host/ServiceHost.h. Run as: cmake -DSOURCE_DIR=<src> -DLAYERS=a,b,... -P CheckLayers.cmake
+# include host/ServiceHost.h. A side layer (SIDE_LAYERS=name:below,...) stands on the layer named
+# after it, beside those above that one: it may include that layer and those before it, and no
+# other layer may include it.
+# Run as: cmake -DSOURCE_DIR=<src> -DLAYERS=a,b,... [-DSIDE_LAYERS=s:b,...] -P CheckLayers.cmake
 string(REPLACE "," ";" LAYERS "${LAYERS}")
+string(REPLACE "," ";" SIDE_LAYERS "${SIDE_LAYERS}")
+set(side_names "")
+foreach(side IN LISTS SIDE_LAYERS)
+  string(REPLACE ":" ";" pair "${side}")
+  list(GET pair 0 side_name)
+  list(GET pair 1 side_below)
+  list(APPEND side_names ${side_name})
+  list(FIND LAYERS ${side_below} side_rank_${side_name})
+endforeach()
 set(violations "")
 list(LENGTH LAYERS layer_count)
-foreach(layer IN LISTS LAYERS)
+foreach(layer IN LISTS LAYERS side_names)
   list(FIND LAYERS ${layer} rank)
+  if(rank EQUAL -1)
+    set(rank ${side_rank_${layer}})
+    set(own ${layer})
+  else()
+    set(own "")
+  endif()
   file(GLOB files ${SOURCE_DIR}/${layer}/*.h ${SOURCE_DIR}/${layer}/*.cpp)
   foreach(file IN LISTS files)
     file(STRINGS ${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"[A-Za-z_]+/")
     foreach(line IN LISTS includes)
       string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([A-Za-z_]+)/.*$" "\\1" target "${line}")
       list(FIND LAYERS ${target} target_rank)
+      list(FIND side_names ${target} side_target)
+      if(side_target GREATER -1 AND NOT target STREQUAL own)
+        set(target_rank ${layer_count})  # a side layer is above every other
+      endif()
       if(target_rank GREATER rank)
         file(RELATIVE_PATH shown ${SOURCE_DIR} ${file})
         list(APPEND violations "${shown}: ${layer} includes ${target} (a higher layer): ${line}")

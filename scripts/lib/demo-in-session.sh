@@ -49,27 +49,16 @@ run "$exe" -Install; echo "   exit code $?"
 run "$(win "$build/svcctl.exe")" query Corvane | sed 's/^/   /'
 
 params='HKLM\SYSTEM\CurrentControlSet\Services\Corvane\Parameters'
-say "Configuring two programs under $params\\Modules"
+corvane=$(win "$build/corvane.com")
+say "Configuring two programs with corvane.com (it writes $params\\Modules)"
 echo "   Ticker:   sleeper.exe --seconds 600 ticker, 2 instances, minimized"
 echo "   Watchdog: sleeper.exe --seconds 600 watchdog, 1 instance, hidden"
-run reg add "$params\\Modules\\Ticker" /v ExePath /d "$sleeper" /f >/dev/null
-run reg add "$params\\Modules\\Ticker" /v CmdLineArgs /d "--seconds 600 ticker" /f >/dev/null
-run reg add "$params\\Modules\\Ticker" /v Instances /t REG_DWORD /d 2 /f >/dev/null
-run reg add "$params\\Modules\\Ticker" /v Attrib /t REG_DWORD /d 2 /f >/dev/null
-run reg add "$params\\Modules\\Watchdog" /v ExePath /d "$sleeper" /f >/dev/null
-run reg add "$params\\Modules\\Watchdog" /v CmdLineArgs /d "--seconds 600 watchdog" /f >/dev/null
-run reg add "$params\\Modules\\Watchdog" /v Instances /t REG_DWORD /d 1 /f >/dev/null
-run reg add "$params\\Modules\\Watchdog" /v Attrib /t REG_DWORD /d 0 /f >/dev/null
+run "$corvane" add Ticker --path "$sleeper" --args="--seconds 600 ticker" --instances 2 --window minimized
+run "$corvane" add Watchdog --path "$sleeper" --args="--seconds 600 watchdog" --instances 1 --window hidden
 say "Configuring one ActiveX server: Wine's own WScript.Shell, whose method Run the service calls"
 echo "   Shell:    WScript.Shell, Run(\"cmd /c echo ... > C:\\shell-ran.txt\", 0), 1 instance"
-shell="$params\\Modules\\Shell"
-run reg add "$shell" /v ProgId /d WScript.Shell /f >/dev/null
-run reg add "$shell" /v MethodName /d Run /f >/dev/null
-run reg add "$shell" /v ParamOne /d 'cmd /c echo WScript.Shell ran this for the service> C:\shell-ran.txt' /f >/dev/null
-run reg add "$shell" /v ParamOneType /d VT_VARIANT /f >/dev/null
-run reg add "$shell" /v ParamTwo /d 0 /f >/dev/null
-run reg add "$shell" /v ParamTwoType /d VT_VARIANT /f >/dev/null
-run reg add "$shell" /v Instances /t REG_DWORD /d 1 /f >/dev/null
+run "$corvane" add Shell --progid WScript.Shell --method Run \
+    --param1 'cmd /c echo WScript.Shell ran this for the service> C:\shell-ran.txt' --param2 0 --instances 1
 shell_ran() {
   # What the command that WScript.Shell ran wrote, once it has run.
   local file="$WINEPREFIX/drive_c/shell-ran.txt"
@@ -79,8 +68,10 @@ shell_ran() {
 }
 echo "   Settings: TerminateOnPause=1, RelaunchOnContinue=1, TerminateOnStop=1"
 for setting in TerminateOnPause RelaunchOnContinue TerminateOnStop; do
-  run reg add "$params" /v $setting /t REG_DWORD /d 1 /f >/dev/null
+  run "$corvane" settings $setting 1
 done
+echo "   corvane list:"
+run "$corvane" list | sed 's/^/     /'
 
 # One control of the service, then what runs and what it reported.
 step() {

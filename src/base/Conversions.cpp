@@ -30,6 +30,14 @@ std::string ToAnsi(std::wstring_view text) {
     return result;
 }
 
+bool FitsAnsi(std::wstring_view text) {
+    if (text.empty()) return true;
+    BOOL replaced = FALSE;
+    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0, nullptr, &replaced);
+    return length > 0 && !replaced;
+}
+
 std::wstring ToWide(std::string_view text) {
     if (text.empty()) return {};
     const int ansiLength = static_cast<int>(text.size());

@@ -17,6 +17,10 @@
 std::string ToAnsi(const wchar_t* text);
 std::string ToAnsi(std::wstring_view text);
 
+// Whether CP_ACP holds every character of the wide text exactly (no replacement, no best fit),
+// so that ToAnsi loses nothing.
+bool FitsAnsi(std::wstring_view text);
+
 // ANSI text converted to wide with CP_ACP.
 std::wstring ToWide(std::string_view text);
 

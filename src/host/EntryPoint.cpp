@@ -1,6 +1,7 @@
 #include "host/EntryPoint.h"
 
 #include "base/MessageBox.h"
+#include "base/ProgramName.h"
 #include "base/RegistryKey.h"
 #include "host/Installation.h"
 #include "host/Security.h"
@@ -9,35 +10,25 @@
 #include "Guids.h"
 #include "resource.h"
 
+#include <iterator>
+#include <optional>
+
 namespace {
 
 enum class Action { Help, Install, Remove, InstallService, RemoveService, InstallComServer, RemoveComServer,
                     Configure, Tray, Embedding };
 
-struct Option {
-    const char* text;
-    Action action;
-};
+// The action of each option of kProgramOptions, in its order.
+constexpr Action kActions[] = {Action::Help,           Action::Install,         Action::Remove,
+                               Action::InstallService, Action::RemoveService,   Action::InstallComServer,
+                               Action::RemoveComServer, Action::Configure,      Action::Tray,
+                               Action::Embedding,      Action::Embedding};
+static_assert(std::size(kActions) == std::size(kProgramOptions), "every option has its action");
 
-// In the order in which they are tried.
-constexpr Option kOptions[] = {
-    {"?", Action::Help},
-    {"Install", Action::Install},
-    {"Remove", Action::Remove},
-    {"InstallService", Action::InstallService},
-    {"RemoveService", Action::RemoveService},
-    {"InstallCOMServer", Action::InstallComServer},
-    {"RemoveCOMServer", Action::RemoveComServer},
-    {"Configure", Action::Configure},
-    {"Tray", Action::Tray},
-    {"Embedding", Action::Embedding},
-    {"Embedding3", Action::Embedding},
-};
-
-const Option* MatchOption(const char* remainder) {
-    for (const Option& option : kOptions)
-        if (lstrcmpiA(remainder, option.text) == 0) return &option;
-    return nullptr;
+std::optional<Action> MatchOption(const char* remainder) {
+    for (std::size_t index = 0; index < std::size(kProgramOptions); ++index)
+        if (lstrcmpiA(remainder, kProgramOptions[index]) == 0) return kActions[index];
+    return std::nullopt;
 }
 
 DWORD RunConfigure(ServiceHost& host, UserInterface* ui) {
@@ -106,9 +97,9 @@ DWORD RunEntry(HINSTANCE instance, const char* commandLine, UserInterface* ui) {
 
     for (const char* position = FindNextOption(commandLine, "-/"); position;
          position = FindNextOption(position, "-/")) {
-        const Option* option = MatchOption(position);
-        if (!option) continue;
-        switch (option->action) {
+        const std::optional<Action> action = MatchOption(position);
+        if (!action) continue;
+        switch (*action) {
         case Action::Help:
             ShowMessageBox(nullptr, HelpText(identity.serviceName), identity.serviceName, MB_ICONINFORMATION);
             return 0;

@@ -15,6 +15,13 @@ protected:
     static void RemoveProductService();
 
     static void SetSetting(const char* name, DWORD value);
+    // Runs corvane.com with arguments (UTF-8), its output redirected, and waits for it.
+    struct CompanionRun {
+        DWORD code;
+        std::string out;  // UTF-8, as a redirected stream gets it
+        std::string err;
+    };
+    static CompanionRun RunCompanion(const std::string& arguments);
     static void AddApplication(const std::string& name, DWORD instances, const std::string& exePath,
                                const std::string& args);
 
