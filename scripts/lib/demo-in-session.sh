@@ -80,6 +80,8 @@ step() {
   settle; running; show_events
   [ "$2" = start ] && sleep 3
   tray
+  echo "   corvane status:"
+  run "$corvane" status | sed 's/^/     /'
 }
 step "Starting the service" start
 shell_ran

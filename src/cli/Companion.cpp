@@ -7,11 +7,13 @@
 #include "cli/Configuration.h"
 #include "cli/Console.h"
 #include "config/Application.h"
+#include "config/LiveStatus.h"
 #include "config/ServiceKeys.h"
 #include "config/ServiceSettings.h"
 
 #include <CLI/CLI.hpp>
 #include <windows.h>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -230,6 +232,7 @@ public:
     }
 
     void Control(const std::string& verb, unsigned timeoutSeconds) const;
+    void Status(bool json) const;
     int PassThrough(const std::string& option) const;
 
 private:
@@ -308,6 +311,70 @@ void Companion::Control(const std::string& verb, unsigned timeoutSeconds) const 
         }
     }
     WriteOut(serviceName_ + ": " + (verb == "pause" ? "paused" : verb == "stop" ? "stopped" : "running") + "\n");
+}
+
+const char* StateName(DWORD state) {
+    switch (state) {
+    case SERVICE_STOPPED: return "stopped";
+    case SERVICE_START_PENDING: return "starting";
+    case SERVICE_STOP_PENDING: return "stopping";
+    case SERVICE_RUNNING: return "running";
+    case SERVICE_CONTINUE_PENDING: return "continuing";
+    case SERVICE_PAUSE_PENDING: return "pausing";
+    case SERVICE_PAUSED: return "paused";
+    }
+    return "unknown";
+}
+
+// What the running service publishes; the service manager has the last word on its state, so
+// that a service that stopped without removing its status lists nothing.
+void Companion::Status(bool json) const {
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) Refused("Connecting to the service manager", static_cast<LONG>(GetLastError()));
+    ServiceHandle service(OpenServiceA(manager.get(), serviceName_.c_str(), SERVICE_QUERY_STATUS));
+    if (!service) Refused("Opening the service " + serviceName_, static_cast<LONG>(GetLastError()));
+    const DWORD state = CurrentState(service.get());
+    const LiveStatus live = state == SERVICE_STOPPED ? LiveStatus{} : ReadLiveStatus(keys_);
+
+    Json document = {{"service", serviceName_}, {"state", StateName(state)}};
+    if (live.published) document["processId"] = live.processId, document["started"] = live.started;
+    Json& applications = document["applications"] = Json::object();
+    std::vector<std::vector<std::string>> rows = {
+        {"APPLICATION", "#", "KIND", "STATE", "PROCESS", "STARTED", "RESTARTS", "LAST EXIT", "NEXT RESTART"}};
+    for (const InstanceStatus& one : live.instances) {
+        const std::string name = ToUtf8(ToWide(one.application));
+        Json& application = applications[name];
+        application["kind"] = one.activeX ? "activex" : "program";
+        Json instance = {{"instance", one.instance}, {"state", one.state}};
+        if (!one.activeX) instance["processId"] = one.processId;
+        instance["started"] = one.started;
+        instance["restarts"] = one.restarts;
+        if (one.lastExitCode) instance["lastExitCode"] = *one.lastExitCode, instance["lastExit"] = one.lastExit;
+        if (!one.nextRestart.empty()) instance["nextRestart"] = one.nextRestart;
+        application["instances"].push_back(std::move(instance));
+        rows.push_back({name, std::to_string(one.instance), one.activeX ? "activex" : "program", one.state,
+                        one.activeX ? "-" : std::to_string(one.processId), one.started, std::to_string(one.restarts),
+                        one.lastExitCode ? std::to_string(*one.lastExitCode) + " at " + one.lastExit : "-",
+                        one.nextRestart.empty() ? "-" : one.nextRestart});
+    }
+    if (json) return WriteOut(document.dump(2) + "\n");
+
+    std::string text = serviceName_ + ": " + StateName(state);
+    if (live.published) text += " (process " + std::to_string(live.processId) + ", since " + live.started + ")";
+    text += "\n";
+    if (rows.size() > 1) {
+        std::vector<std::size_t> widths(rows[0].size(), 0);
+        for (const auto& row : rows)
+            for (std::size_t column = 0; column < row.size(); ++column)
+                widths[column] = std::max(widths[column], row[column].size());
+        for (const auto& row : rows) {
+            std::string line;
+            for (std::size_t column = 0; column < row.size(); ++column)
+                line += row[column] + (column + 1 < row.size() ? std::string(widths[column] - row[column].size() + 2, ' ') : "");
+            text += line + "\n";
+        }
+    }
+    WriteOut(text);
 }
 
 // --- corvane.exe's own options ------------------------------------------------------------
@@ -428,6 +495,8 @@ int RunCompanion(const std::string& serviceName, const std::vector<std::string>&
         CLI::App* apply = app.add_subcommand("apply", "makes the configuration equal to a JSON file");
         apply->add_option("FILE", file, "the file")->required();
         apply->add_flag("--check", check, "change nothing; exit code 3 when something would change");
+        CLI::App* status = app.add_subcommand("status", "what the running service and each instance are doing");
+        status->add_flag("--json", json, "as JSON");
         std::vector<CLI::App*> controls;
         for (const char* verb : {"start", "stop", "pause", "continue", "restart"}) {
             CLI::App* control = app.add_subcommand(verb, std::string(verb) + " the service and wait for its state");
@@ -473,6 +542,7 @@ int RunCompanion(const std::string& serviceName, const std::vector<std::string>&
             else companion.SetSetting(settingArgs[0], settingArgs[1]);
         } else if (*exporter) companion.Export(file);
         else if (*apply) return companion.Apply(file, check, strict);
+        else if (*status) companion.Status(json);
         else
             for (CLI::App* control : controls)
                 if (*control) companion.Control(control->get_name(), timeout);

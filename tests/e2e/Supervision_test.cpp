@@ -12,6 +12,7 @@
 #include "messages.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <atomic>
@@ -384,6 +385,18 @@ TEST_F(SupervisionTest, TheLiveStatusFollowsEveryInstanceThroughExitRestartPause
                             [&](const auto& run) { return run.pid == running.instances[0].processId; }));
     EXPECT_TRUE(IsProcessAlive(running.instances[0].processId));
     EXPECT_FALSE(running.instances[0].lastExit.empty());
+    // The companion says the same, for tools.
+    const CompanionRun shown = RunCompanion("status --json");
+    ASSERT_EQ(shown.code, 0u) << shown.err;
+    const nlohmann::json document = nlohmann::json::parse(shown.out);
+    EXPECT_EQ(document["state"], "running");
+    EXPECT_EQ(document["processId"], running.processId);
+    EXPECT_EQ(document["applications"]["Pair"]["instances"].size(), 2u);
+    const nlohmann::json& flaky = document["applications"]["Flaky"]["instances"][0];
+    EXPECT_EQ(flaky["state"], "running");
+    EXPECT_EQ(flaky["restarts"], 1);
+    EXPECT_EQ(flaky["lastExitCode"], 5);
+    EXPECT_EQ(flaky["processId"], running.instances[0].processId);
 
     // The pause terminates them (with exit code 0).
     Control(SERVICE_CONTROL_PAUSE, SERVICE_PAUSED);
@@ -401,6 +414,9 @@ TEST_F(SupervisionTest, TheLiveStatusFollowsEveryInstanceThroughExitRestartPause
     })) << testing::PrintToString(listed());
     Stop();
     EXPECT_FALSE(ReadLiveStatus(keys).published);
+    const CompanionRun stopped = RunCompanion("status");
+    EXPECT_EQ(stopped.code, 0u);
+    EXPECT_EQ(stopped.out, "Corvane: stopped\n");
 }
 
 TEST_F(SupervisionTest, TerminateProcessTreeEndsTheProcessesAProgramStartedWithIt) {
