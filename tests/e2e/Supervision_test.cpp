@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <map>
 #include <optional>
 #include <set>
 #include <thread>
@@ -326,9 +327,14 @@ TEST_F(SupervisionTest, ACrashLoopIsGivenUpAndExitCodesThatMeanDoneAreNotRestart
             return std::to_string(run.pid) == event.strings[1];
         }));
     }
-    // Nothing else is given up, and the service runs on.
+    // Nothing else is given up, and the service runs on; the status says which one was.
     Sleep(1000);
     EXPECT_EQ(Runs("Crasher"), 4u);
+    std::map<std::string, std::string> states;
+    for (const auto& one : ReadLiveStatus(ServiceKeys::ForService(kService)).instances)
+        states[one.application] = one.state + " " + std::to_string(one.restarts);
+    EXPECT_EQ(states, (std::map<std::string, std::string>{{"Crasher", "given up 3"}, {"Done", "ended 0"},
+                                                           {"NotDone", "given up 1"}, {"Steady", "running 0"}}));
     ASSERT_EQ(RunsOf("Steady").size(), 1u);
     EXPECT_TRUE(IsProcessAlive(RunsOf("Steady")[0].pid));
     EXPECT_EQ(ServiceStatus().dwCurrentState, SERVICE_RUNNING);
