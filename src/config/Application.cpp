@@ -49,6 +49,9 @@ constexpr Value kValues[] = {
     // Set in the registry only; the supervisor reads them.
     Number(kRestartOnExitValue, &Application::restartOnExit, 0),
     Number(kRestartDelayValue, &Application::restartDelay, 0, kDefaultRestartDelayMs),
+    // Set in the registry only; the launch of a standard program reads them.
+    Text(kStdoutPathValue, &Application::stdoutPath, Value::kReported),
+    Text(kStderrPathValue, &Application::stderrPath, Value::kReported),
 };
 
 constexpr char kUnknownName[] = "Unknown";

@@ -15,6 +15,10 @@
 inline constexpr char kRestartOnExitValue[] = "RestartOnExit";
 inline constexpr char kRestartDelayValue[] = "RestartDelay";
 inline constexpr DWORD kDefaultRestartDelayMs = 1000;
+// REG_SZ or REG_EXPAND_SZ paths of the files that receive a program's standard output and
+// error (absent: the program keeps its console); one path for both gives one file.
+inline constexpr char kStdoutPathValue[] = "StdoutPath";
+inline constexpr char kStderrPathValue[] = "StderrPath";
 
 // The name the Manage Applications dialog gives its "new application" entry; never a name.
 inline constexpr char kNewApplicationEntry[] = "{New}";
@@ -57,6 +61,8 @@ struct Application : ApplicationMethod {
     LONG instances = 0;
     LONG restartOnExit = 0;  // 1: a program that ends by itself is started again
     LONG restartDelay = 0;   // milliseconds before it is
+    std::wstring stdoutPath;  // empty: standard output is not captured
+    std::wstring stderrPath;  // empty: standard error is not captured
 
     bool IsActiveX() const { return !progId.empty(); }
 };

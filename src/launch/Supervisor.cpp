@@ -50,8 +50,8 @@ DWORD RestartWaitMs(DWORD restartDelayMs, std::optional<DWORD> lastWaitMs, ULONG
     return static_cast<DWORD>(std::min(std::max<ULONGLONG>(doubled, restartDelayMs), longest));
 }
 
-Supervisor::Supervisor(const ServiceKeys& keys, LaunchTracker& tracker)
-    : keys_(keys), tracker_(tracker) {}
+Supervisor::Supervisor(const ServiceKeys& keys, LaunchTracker& tracker, ProgramOutput* output)
+    : keys_(keys), tracker_(tracker), output_(output) {}
 
 Supervisor::~Supervisor() {
     std::vector<Worker*> threads;
@@ -84,6 +84,7 @@ void Supervisor::Adopt(const std::string& application, const StartedProgram& sta
     watcher->line.application = application;
     watcher->line.process = WatchingHandle(started.process.get());
     watcher->line.processId = started.processId;
+    watcher->line.instance = started.instance;
     watcher->line.startedAt = GetTickCount64();
     // A program that cannot be watched runs and is tracked like any other.
     if (!watcher->line.process) return;
@@ -244,7 +245,7 @@ Supervisor::Outcome Supervisor::StartAgain(Line& line, LaunchTracker::PendingLau
     if (record.IsActiveX() || record.instances == 0 || record.attrib < 0) return Outcome::Abandoned;
 
     StartedProgram started;
-    if (FAILED(StartProgram(record, started, JobForNewPrograms()))) return Outcome::Failed;
+    if (FAILED(StartProgram(record, started, JobForNewPrograms(), output_, line.instance))) return Outcome::Failed;
     ReportJobError(line.application, started);
     UniqueHandle watching = WatchingHandle(started.process.get());
     const bool watched = static_cast<bool>(watching);

@@ -27,6 +27,7 @@
 
 struct Application;
 struct StartedProgram;
+class ProgramOutput;
 
 // The wait before a program is started again: restartDelayMs after its first exit and after a
 // run of 10 seconds or more; after a shorter run twice the last wait (a delay of 0 grows too), at
@@ -35,7 +36,8 @@ DWORD RestartWaitMs(DWORD restartDelayMs, std::optional<DWORD> lastWaitMs, ULONG
 
 class Supervisor {
 public:
-    Supervisor(const ServiceKeys& keys, LaunchTracker& tracker);
+    // With output, the programs' standard output and error go to their applications' logs.
+    Supervisor(const ServiceKeys& keys, LaunchTracker& tracker, ProgramOutput* output = nullptr);
     Supervisor(const Supervisor&) = delete;
     Supervisor& operator=(const Supervisor&) = delete;
     // Ends the watchers; the programs keep running. No launch may be in progress.
@@ -44,6 +46,8 @@ public:
     // The job in which the next programs are to be started: the service's own when
     // TerminateProcessTree is 1 (made at its first use), else null.
     HANDLE JobForNewPrograms();
+    // Where the programs' output goes; null when nowhere.
+    ProgramOutput* Output() const { return output_; }
     // Called for every standard program that a launch has just started, before it is tracked:
     // reports (once) a program that could not join the job, and watches the program when its
     // application's RestartOnExit is 1.
@@ -67,6 +71,7 @@ private:
         std::string application;
         UniqueHandle process;  // for waiting and the exit code
         DWORD processId = 0;
+        unsigned instance = 1;
         ULONGLONG startedAt = 0;
         std::optional<DWORD> lastWaitMs;
     };
@@ -96,6 +101,7 @@ private:
 
     const ServiceKeys& keys_;
     LaunchTracker& tracker_;
+    ProgramOutput* const output_;
     std::atomic<bool> jobErrorReported_{false};
 
     std::mutex mutex_;  // guards everything below

@@ -14,6 +14,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <set>
 #include <thread>
@@ -82,7 +84,28 @@ protected:
 
     const std::string sleeper = BuildPath("sleeper.exe");
     ReportDirectory reports{"Supervision"};
+    const std::string logs = BuildPath("logs");
 };
+
+// The lines of a file, without their line ends; none when it cannot be read.
+std::vector<std::string> LinesOf(const std::string& path) {
+    std::vector<std::string> lines;
+    std::ifstream file(path, std::ios::binary);
+    for (std::string line; std::getline(file, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line.substr(0, line.find_first_of('x')));
+    }
+    return lines;
+}
+// What the sleeper prints with --print count --print-err errors, as LinesOf reads it.
+std::vector<std::string> PrintedBy(DWORD pid, unsigned count, unsigned errors, bool out = true, bool err = true) {
+    std::vector<std::string> lines;
+    for (unsigned i = 1; i <= std::max(count, errors); ++i) {
+        if (out && i <= count) lines.push_back(std::to_string(pid) + " out " + std::to_string(i));
+        if (err && i <= errors) lines.push_back(std::to_string(pid) + " err " + std::to_string(i));
+    }
+    return lines;
+}
 
 // Records the states and checkpoints that the service manager shows until the service reaches
 // a final state.
@@ -313,6 +336,105 @@ TEST_F(SupervisionTest, TerminateProcessTreeEndsTheProcessesAProgramStartedWithI
         EXPECT_TRUE(EventsWithId(trace, MSG_JOB_NOT_JOINED).empty());
         KillProcessesNamed("sleeper.exe");
     }
+}
+
+TEST_F(SupervisionTest, OutputGoesToLogsThatAppendAcrossRunsAndLosesNothingAtTheStop) {
+    std::filesystem::remove_all(logs);
+    const std::string both = logs + "\\new folder\\both.log";
+    const struct {
+        const char* name;
+        DWORD instances;
+        std::string args, stdoutPath, stderrPath;
+    } applications[] = {
+        // A burst far beyond what the pipe holds, stopped as soon as it has been written.
+        {"Both", 1, "--print 2000 --print-err 2000 --line-bytes 100", both, both},
+        {"Split", 1, "--print 3 --print-err 2", logs + "\\split-out.log", logs + "\\split-err.log"},
+        {"ErrorOnly", 1, "--print 3 --print-err 2", "", logs + "\\error.txt"},
+        {"Twice", 2, "--print 5", logs + "\\twice.log", ""},
+        // A folder: never written, and the program is not held up by its output.
+        {"Unwritable", 1, "--print 2000 --line-bytes 100", logs, ""},
+    };
+    for (const auto& application : applications) {
+        AddSleeper(application.name, application.args);
+        const std::string key = kModules + "\\" + application.name;
+        SetApplicationValue(application.name, "Instances", application.instances);
+        if (!application.stdoutPath.empty()) WriteString(HKEY_LOCAL_MACHINE, key, kStdoutPathValue, application.stdoutPath);
+        if (!application.stderrPath.empty()) WriteString(HKEY_LOCAL_MACHINE, key, kStderrPathValue, application.stderrPath);
+    }
+    EventTrace trace;
+    std::map<std::string, std::vector<DWORD>> pids;  // by application, in the order of the runs
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE(run);
+        Start();
+        ASSERT_TRUE(Eventually([&] { return reports.Reports().size() == 6u * run; }, 60000));
+        Stop();
+        for (const auto& application : applications) {
+            std::set<DWORD> runPids;
+            for (const auto& report : RunsOf(application.name)) runPids.insert(report.pid);
+            for (DWORD pid : runPids)
+                if (std::find(pids[application.name].begin(), pids[application.name].end(), pid) == pids[application.name].end())
+                    pids[application.name].push_back(pid);
+        }
+        for (const char* name : {"Both", "Split", "ErrorOnly"}) ASSERT_EQ(pids[name].size(), static_cast<std::size_t>(run));
+        // Each run's lines follow the last run's, whole and in the order written.
+        std::vector<std::string> expected, splitOut, splitErr, errorOnly;
+        for (int i = 0; i < run; ++i) {
+            const auto append = [](std::vector<std::string>& to, const std::vector<std::string>& lines) {
+                to.insert(to.end(), lines.begin(), lines.end());
+            };
+            append(expected, PrintedBy(pids["Both"][i], 2000, 2000));
+            append(splitOut, PrintedBy(pids["Split"][i], 3, 2, true, false));
+            append(splitErr, PrintedBy(pids["Split"][i], 3, 2, false, true));
+            append(errorOnly, PrintedBy(pids["ErrorOnly"][i], 3, 2, false, true));
+        }
+        EXPECT_EQ(LinesOf(both), expected);
+        EXPECT_EQ(LinesOf(logs + "\\split-out.log"), splitOut);
+        EXPECT_EQ(LinesOf(logs + "\\split-err.log"), splitErr);
+        EXPECT_EQ(LinesOf(logs + "\\error.txt"), errorOnly);
+        // Each instance has its own file.
+        ASSERT_EQ(pids["Twice"].size(), 2u * run);
+        for (const std::string& path : {logs + "\\twice.log", logs + "\\twice-2.log"}) {
+            const std::vector<std::string> lines = LinesOf(path);
+            ASSERT_EQ(lines.size(), 5u * run) << path;
+            for (int i = 0; i < run; ++i) {
+                const DWORD pid = std::stoul(lines[5 * i]);
+                EXPECT_EQ(std::vector<std::string>(lines.begin() + 5 * i, lines.begin() + 5 * (i + 1)),
+                          PrintedBy(pid, 5, 0)) << path;
+            }
+        }
+        EXPECT_NE(LinesOf(logs + "\\twice.log").front(), LinesOf(logs + "\\twice-2.log").front());
+    }
+    // The folder was reported once, at the first start, naming the path; nothing else was.
+    const std::vector<TracedEvent> failures = EventsWithId(trace, MSG_LOG_NOT_WRITTEN);
+    ASSERT_EQ(failures.size(), 2u);  // one per start of the service
+    for (const auto& failure : failures) {
+        EXPECT_EQ(failure.type, EVENTLOG_WARNING_TYPE);
+        ASSERT_EQ(failure.strings.size(), 3u);
+        EXPECT_EQ(failure.strings[0], "Unwritable");
+        EXPECT_EQ(failure.strings[1], logs);
+        EXPECT_FALSE(failure.strings[2].empty());
+    }
+    EXPECT_TRUE(EventsWithId(trace, MSG_LOG_DRAIN_INCOMPLETE).empty());
+}
+
+TEST_F(SupervisionTest, LogDeletedWhileWrittenIsBegunAgain) {
+    std::filesystem::remove_all(logs);
+    const std::string log = logs + "\\slow.log";
+    AddSleeper("Slow", "--print 60 --rate 20");
+    WriteString(HKEY_LOCAL_MACHINE, kModules + "\\Slow", kStdoutPathValue, log);
+    Start();
+    ASSERT_TRUE(Eventually([&] { return LinesOf(log).size() >= 5; }));
+    ASSERT_TRUE(DeleteFileA(log.c_str())) << GetLastError();
+    // Begun again with what came after the deletion, while the program writes on.
+    ASSERT_TRUE(Eventually([&] { return reports.Reports().size() == 1; }));
+    Stop();
+    const std::vector<std::string> lines = LinesOf(log);
+    ASSERT_FALSE(lines.empty());
+    const DWORD pid = reports.Reports()[0].pid;
+    const std::vector<std::string> all = PrintedBy(pid, 60, 0);
+    EXPECT_GT(lines.size(), 5u);
+    EXPECT_LT(lines.size(), 60u);
+    EXPECT_EQ(lines, std::vector<std::string>(all.end() - lines.size(), all.end()));
 }
 
 }  // namespace
