@@ -52,6 +52,9 @@ constexpr Value kValues[] = {
     // Set in the registry only; the launch of a standard program reads them.
     Text(kStdoutPathValue, &Application::stdoutPath, Value::kReported),
     Text(kStderrPathValue, &Application::stderrPath, Value::kReported),
+    Number(kLogRotateBytesValue, &Application::logRotateBytes, Value::kReported),
+    Number(kLogRotateSecondsValue, &Application::logRotateSeconds, Value::kReported),
+    Number(kLogRotateKeepValue, &Application::logRotateKeep, Value::kReported, kDefaultLogRotateKeep),
 };
 
 constexpr char kUnknownName[] = "Unknown";

@@ -19,6 +19,11 @@ inline constexpr DWORD kDefaultRestartDelayMs = 1000;
 // error (absent: the program keeps its console); one path for both gives one file.
 inline constexpr char kStdoutPathValue[] = "StdoutPath";
 inline constexpr char kStderrPathValue[] = "StderrPath";
+// REG_DWORD values of the rotation of those files while the program runs (0: no rotation).
+inline constexpr char kLogRotateBytesValue[] = "LogRotateBytes";
+inline constexpr char kLogRotateSecondsValue[] = "LogRotateSeconds";
+inline constexpr char kLogRotateKeepValue[] = "LogRotateKeep";
+inline constexpr DWORD kDefaultLogRotateKeep = 10;
 
 // The name the Manage Applications dialog gives its "new application" entry; never a name.
 inline constexpr char kNewApplicationEntry[] = "{New}";
@@ -63,6 +68,9 @@ struct Application : ApplicationMethod {
     LONG restartDelay = 0;   // milliseconds before it is
     std::wstring stdoutPath;  // empty: standard output is not captured
     std::wstring stderrPath;  // empty: standard error is not captured
+    LONG logRotateBytes = 0;    // a log is rotated before a write takes it past this size
+    LONG logRotateSeconds = 0;  // a log older than this is rotated at its next write
+    LONG logRotateKeep = 0;     // rotated files kept of one log (0: all)
 
     bool IsActiveX() const { return !progId.empty(); }
 };

@@ -10,6 +10,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
 
 namespace {
 
@@ -21,6 +24,19 @@ constexpr DWORD kPipeBytes = 16 * 1024;
 constexpr ULONGLONG kRetryMs = 1000;
 // How long a log is written through one handle before it is opened again.
 constexpr ULONGLONG kReopenMs = 250;
+
+ULONGLONG FileTimeNow() {
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    return (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
+// How much of data (at most room bytes) ends at a line end; 0 when no line ends there.
+DWORD UpToLastLineEnd(const char* data, DWORD room) {
+    for (DWORD length = room; length > 0; --length)
+        if (data[length - 1] == '\n') return length;
+    return 0;
+}
 
 UniqueHandle InheritableNullDevice() {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -52,12 +68,37 @@ std::string SystemReason(DWORD error) {
 
 }  // namespace
 
-std::string InstanceLogPath(const std::string& path, unsigned instance) {
-    if (instance < 2) return path;
+// Where the extension of path begins: its last dot after the folder (not a leading dot), else its end.
+std::size_t ExtensionAt(const std::string& path) {
     const std::size_t name = path.find_last_of("\\/:");
     const std::size_t dot = path.find_last_of('.');
-    const std::size_t at = dot != std::string::npos && (name == std::string::npos || dot > name + 1) ? dot : path.size();
+    return dot != std::string::npos && (name == std::string::npos || dot > name + 1) ? dot : path.size();
+}
+
+std::string InstanceLogPath(const std::string& path, unsigned instance) {
+    if (instance < 2) return path;
+    const std::size_t at = ExtensionAt(path);
     return path.substr(0, at) + "-" + std::to_string(instance) + path.substr(at);
+}
+
+bool IsRotatedName(const std::string& logName, const std::string& name, std::string& order) {
+    const std::size_t at = ExtensionAt(logName);
+    const std::string stem = logName.substr(0, at) + "-", extension = logName.substr(at);
+    if (name.size() < stem.size() + 16 + extension.size() || _strnicmp(name.c_str(), stem.c_str(), stem.size()) != 0 ||
+        _stricmp(name.c_str() + name.size() - extension.size(), extension.c_str()) != 0)
+        return false;
+    const std::string middle = name.substr(stem.size(), name.size() - stem.size() - extension.size());
+    for (std::size_t i = 0; i < middle.size(); ++i) {
+        const bool digit = middle[i] >= '0' && middle[i] <= '9';
+        const bool fits = i == 8 ? middle[i] == 'T' : i == 15 ? middle[i] == 'Z' : i == 16 ? middle[i] == '-' : digit;
+        if (!fits || (i == 16 && middle.size() == 17)) return false;
+    }
+    // The time, then the counter (none is 1) as a number of fixed width.
+    char counter[16];
+    std::snprintf(counter, sizeof counter, "%010lu",
+                  middle.size() > 16 ? std::strtoul(middle.c_str() + 17, nullptr, 10) : 1ul);
+    order = middle.substr(0, 15) + counter;
+    return true;
 }
 
 std::vector<HANDLE> ProgramStreams::Distinct() const {
@@ -97,6 +138,9 @@ bool ProgramOutput::Prepare(const Application& record, unsigned instance, Progra
         auto log = std::make_shared<LogFile>();
         log->application = application;
         log->path = InstanceLogPath(path, instance);
+        log->rotateBytes = static_cast<DWORD>(record.logRotateBytes);
+        log->rotateSeconds = static_cast<DWORD>(record.logRotateSeconds);
+        log->keep = static_cast<DWORD>(record.logRotateKeep);
         (void)Open(*log);  // opened now, so that a path that cannot be written is reported at the launch
         return log;
     };
@@ -202,8 +246,21 @@ void ProgramOutput::Write(LogFile& log, const char* data, DWORD size) {
     if (log.file && GetTickCount64() >= log.checkAt) log.file.reset();
     if (!log.file && !Open(log)) return;  // dropped until the file can be written again
     while (size > 0) {
+        DWORD part = size;
+        if (log.rotateBytes != 0 && log.size + size > log.rotateBytes) {
+            // What fits, up to its last line end; a file just begun takes a longer line cut.
+            const ULONGLONG room = log.rotateBytes > log.size ? log.rotateBytes - log.size : 0;
+            part = UpToLastLineEnd(data, static_cast<DWORD>(std::min<ULONGLONG>(room, size)));
+            if (part == 0 && log.size == 0) part = static_cast<DWORD>(std::min<ULONGLONG>(room, size));
+        }
+        const bool old = log.rotateSeconds != 0 && FileTimeNow() - log.begunAt >= log.rotateSeconds * 10000000ull;
+        if (log.size > 0 && (part == 0 || old)) {
+            Rotate(log);
+            if (!log.file && !Open(log)) return;
+            continue;
+        }
         DWORD written = 0;
-        if (!WriteFile(log.file.get(), data, size, &written, nullptr)) {
+        if (!WriteFile(log.file.get(), data, part, &written, nullptr)) {
             ReportFailure(log, GetLastError());
             log.file.reset();
             log.retryAt = GetTickCount64() + kRetryMs;
@@ -211,6 +268,7 @@ void ProgramOutput::Write(LogFile& log, const char* data, DWORD size) {
         }
         data += written;
         size -= written;
+        log.size += written;
     }
 }
 
@@ -223,11 +281,68 @@ bool ProgramOutput::Open(LogFile& log) {
                                FILE_ATTRIBUTE_NORMAL, nullptr));
     if (log.file) {
         log.checkAt = GetTickCount64() + kReopenMs;
+        LARGE_INTEGER bytes{};
+        log.size = GetFileSizeEx(log.file.get(), &bytes) ? static_cast<ULONGLONG>(bytes.QuadPart) : 0;
+        if (log.begunAt == 0 || log.size == 0) {
+            // Its age counts from when it was created, also when an earlier run created it.
+            FILETIME created{};
+            const ULONGLONG now = FileTimeNow();
+            log.begunAt = GetFileTime(log.file.get(), &created, nullptr, nullptr) && log.size > 0
+                              ? std::min(now, (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime)
+                              : now;
+        }
         return true;
     }
     ReportFailure(log, GetLastError());
     log.retryAt = GetTickCount64() + kRetryMs;
     return false;
+}
+
+void ProgramOutput::Rotate(LogFile& log) {
+    log.file.reset();
+    SYSTEMTIME now{};
+    GetSystemTime(&now);
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "-%04u%02u%02uT%02u%02u%02uZ", now.wYear, now.wMonth, now.wDay, now.wHour,
+                  now.wMinute, now.wSecond);
+    const std::size_t at = ExtensionAt(log.path);
+    bool renamed = false;
+    DWORD error = 0;
+    // The counter goes on within one second even when an earlier file of it was deleted, so
+    // that names sort in the order of rotation.
+    unsigned counter = log.lastStamp == stamp ? log.lastCounter + 1 : 1;
+    for (; counter < 1000 && !renamed; ++counter) {
+        const std::string name = log.path.substr(0, at) + stamp + (counter > 1 ? "-" + std::to_string(counter) : "") +
+                                 log.path.substr(at);
+        renamed = MoveFileExA(log.path.c_str(), name.c_str(), 0);
+        error = GetLastError();
+        if (!renamed && error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) break;
+    }
+    log.lastStamp = stamp;
+    log.lastCounter = counter - 1;
+    // A log deleted meanwhile has nothing to rotate; one that cannot be renamed grows on.
+    log.size = 0;
+    log.begunAt = FileTimeNow();
+    if (!renamed) {
+        if (error != ERROR_FILE_NOT_FOUND) ReportFailure(log, error);
+        return;
+    }
+    if (log.keep == 0) return;
+    // The oldest rotated files of this log beyond the number kept go.
+    const std::size_t slash = log.path.find_last_of("\\/");
+    const std::string folder = slash == std::string::npos ? std::string() : log.path.substr(0, slash + 1);
+    const std::string logName = log.path.substr(folder.size());
+    std::map<std::string, std::string> rotated;  // by age
+    WIN32_FIND_DATAA found{};
+    const HANDLE search = FindFirstFileA((folder + log.path.substr(folder.size(), at - folder.size()) + "-*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        std::string order;
+        if (IsRotatedName(logName, found.cFileName, order)) rotated.emplace(order, folder + found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    for (auto file = rotated.begin(); rotated.size() > log.keep; file = rotated.erase(file))
+        (void)DeleteFileA(file->second.c_str());
 }
 
 void ProgramOutput::ReportFailure(const LogFile& log, DWORD error) {

@@ -14,6 +14,13 @@
 // or written is reported once per application (a warning naming the file and the system's
 // reason); the output is read and dropped meanwhile, and writing resumes when the file can be
 // opened again. Nothing of this ever ends or holds up the program.
+//
+// A log is rotated while the program runs, at a line end where it can: before a write would
+// take it past LogRotateBytes, or at the first write once it is older than LogRotateSeconds, it
+// is closed and renamed with the UTC time before its extension ("agent-20261210T101500Z.log",
+// "-2" and on after the time when two rotations fall in one second), a new file is begun, and
+// the oldest rotated files beyond LogRotateKeep (0: all) are deleted. A log that cannot be
+// renamed is reported like a failed write and grows on until its next rotation is due.
 #pragma once
 #include "base/Owners.h"
 #include "base/Worker.h"
@@ -34,6 +41,10 @@ struct Application;
 // The path of instance (1 the first) of a log: from the second on, "-<instance>" before the
 // extension ("agent.log", "agent-2.log"), so that instances never share a file.
 std::string InstanceLogPath(const std::string& path, unsigned instance);
+// Whether name (a file name without folder) is a rotated file of the log whose file name is
+// logName: its stem, "-", a time as yyyymmddThhmmssZ, an optional "-<n>", its extension. Sets
+// order to what sorts the rotated files of one log from oldest to newest.
+bool IsRotatedName(const std::string& logName, const std::string& name, std::string& order);
 
 // The standard handles that one program is started with, all inheritable; they are the
 // program's, and are closed once it is created.
@@ -73,6 +84,15 @@ private:
         UniqueHandle file;
         ULONGLONG retryAt = 0;  // after a failure, the file is not tried again before this
         ULONGLONG checkAt = 0;  // when it is to be opened again
+        // Rotation (0: none), and what it looks at: the file's size and when it was begun (in
+        // FILETIME units; 0 until the file is first opened).
+        ULONGLONG rotateBytes = 0;
+        ULONGLONG rotateSeconds = 0;
+        DWORD keep = 0;
+        ULONGLONG size = 0;
+        ULONGLONG begunAt = 0;
+        std::string lastStamp;  // of the last rotation, and its counter
+        unsigned lastCounter = 0;
     };
     struct Stream {
         OVERLAPPED overlapped{};  // first, so that a completion's OVERLAPPED is its stream
@@ -88,6 +108,7 @@ private:
     void End(Stream& stream);
     void Write(LogFile& log, const char* data, DWORD size);
     bool Open(LogFile& log);
+    void Rotate(LogFile& log);
     void ReportFailure(const LogFile& log, DWORD error);
     bool AddStream(const std::shared_ptr<LogFile>& log, UniqueHandle& programEnd);
 

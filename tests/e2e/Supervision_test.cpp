@@ -5,6 +5,7 @@
 #include "base/Owners.h"
 #include "config/Application.h"
 #include "config/ServiceSettings.h"
+#include "launch/ProgramOutput.h"
 #include "support/ServiceFixture.h"
 #include "support/SleeperReports.h"
 #include "support/TestSupport.h"
@@ -435,6 +436,58 @@ TEST_F(SupervisionTest, LogDeletedWhileWrittenIsBegunAgain) {
     EXPECT_GT(lines.size(), 5u);
     EXPECT_LT(lines.size(), 60u);
     EXPECT_EQ(lines, std::vector<std::string>(all.end() - lines.size(), all.end()));
+}
+
+TEST_F(SupervisionTest, LogsRotateWhileTheProgramWritesKeepingWhatTheySayAndEveryLine) {
+    std::filesystem::remove_all(logs);
+    const struct {
+        const char* name;
+        std::string args;
+        DWORD bytes, seconds;
+        std::optional<DWORD> keep;
+        std::size_t rotatedFiles;  // at the end (0: at least 2)
+        unsigned printed, linesKept;  // in all files: the last ones printed
+    } applications[] = {
+        {"BySize", "--print 1000 --line-bytes 100", 20000, 0, 0, 4, 1000, 1000},
+        {"Kept", "--print 1000 --line-bytes 100", 20000, 0, 2, 2, 1000, 600},
+        {"ByAge", "--print 30 --rate 10", 0, 1, std::nullopt, 0, 30, 30},
+    };
+    for (const auto& application : applications) {
+        AddSleeper(application.name, application.args);
+        WriteString(HKEY_LOCAL_MACHINE, kModules + "\\" + application.name, kStdoutPathValue,
+                    logs + "\\" + application.name + ".log");
+        SetApplicationValue(application.name, kLogRotateBytesValue, application.bytes);
+        SetApplicationValue(application.name, kLogRotateSecondsValue, application.seconds);
+        if (application.keep) SetApplicationValue(application.name, kLogRotateKeepValue, *application.keep);
+    }
+    Start();
+    ASSERT_TRUE(Eventually([&] { return reports.Reports().size() == 3; }));
+    Stop();
+    for (const auto& application : applications) {
+        SCOPED_TRACE(application.name);
+        const std::string logName = std::string(application.name) + ".log";
+        std::map<std::string, std::string> files;  // the rotated ones from oldest to newest, then the log
+        for (const auto& entry : std::filesystem::directory_iterator(logs)) {
+            std::string order;
+            if (IsRotatedName(logName, entry.path().filename().string(), order)) files.emplace(order, entry.path().string());
+        }
+        if (application.rotatedFiles > 0)
+            EXPECT_EQ(files.size(), application.rotatedFiles);
+        else
+            EXPECT_GE(files.size(), 2u);
+        files.emplace("~", logs + "\\" + logName);
+        std::vector<std::string> lines;
+        for (const auto& [order, path] : files) {
+            if (application.bytes) EXPECT_LE(std::filesystem::file_size(path), application.bytes) << path;
+            const std::vector<std::string> more = LinesOf(path);
+            EXPECT_FALSE(more.empty()) << path;
+            lines.insert(lines.end(), more.begin(), more.end());
+        }
+        const std::vector<SleeperReport> runs = RunsOf(application.name);
+        ASSERT_EQ(runs.size(), 1u);
+        const std::vector<std::string> printed = PrintedBy(runs[0].pid, application.printed, 0);
+        EXPECT_EQ(lines, std::vector<std::string>(printed.end() - application.linesKept, printed.end()));
+    }
 }
 
 }  // namespace
