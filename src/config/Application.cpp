@@ -55,6 +55,7 @@ constexpr Value kValues[] = {
     Number(kLogRotateBytesValue, &Application::logRotateBytes, Value::kReported),
     Number(kLogRotateSecondsValue, &Application::logRotateSeconds, Value::kReported),
     Number(kLogRotateKeepValue, &Application::logRotateKeep, Value::kReported, kDefaultLogRotateKeep),
+    Number(kLogTimestampsValue, &Application::logTimestamps, Value::kReported),
 };
 
 constexpr char kUnknownName[] = "Unknown";

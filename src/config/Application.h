@@ -24,6 +24,8 @@ inline constexpr char kLogRotateBytesValue[] = "LogRotateBytes";
 inline constexpr char kLogRotateSecondsValue[] = "LogRotateSeconds";
 inline constexpr char kLogRotateKeepValue[] = "LogRotateKeep";
 inline constexpr DWORD kDefaultLogRotateKeep = 10;
+// REG_DWORD: 1 begins every line of the logs with its UTC time of arrival.
+inline constexpr char kLogTimestampsValue[] = "LogTimestamps";
 
 // The name the Manage Applications dialog gives its "new application" entry; never a name.
 inline constexpr char kNewApplicationEntry[] = "{New}";
@@ -71,6 +73,7 @@ struct Application : ApplicationMethod {
     LONG logRotateBytes = 0;    // a log is rotated before a write takes it past this size
     LONG logRotateSeconds = 0;  // a log older than this is rotated at its next write
     LONG logRotateKeep = 0;     // rotated files kept of one log (0: all)
+    LONG logTimestamps = 0;     // 1: each line of a log begins with its time of arrival
 
     bool IsActiveX() const { return !progId.empty(); }
 };

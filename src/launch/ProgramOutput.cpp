@@ -141,6 +141,7 @@ bool ProgramOutput::Prepare(const Application& record, unsigned instance, Progra
         log->rotateBytes = static_cast<DWORD>(record.logRotateBytes);
         log->rotateSeconds = static_cast<DWORD>(record.logRotateSeconds);
         log->keep = static_cast<DWORD>(record.logRotateKeep);
+        log->timestamps = record.logTimestamps == 1;
         (void)Open(*log);  // opened now, so that a path that cannot be written is reported at the launch
         return log;
     };
@@ -240,6 +241,11 @@ void ProgramOutput::End(Stream& stream) {
 }
 
 void ProgramOutput::Write(LogFile& log, const char* data, DWORD size) {
+    if (log.timestamps) {
+        Stamp(log, data, size);
+        data = stamped_.data();
+        size = static_cast<DWORD>(stamped_.size());
+    }
     // Reopened now and then, so that a log deleted or renamed meanwhile is begun again at its
     // path: a deletion waits for the last handle to close, and the path may name the same file
     // until it has (so nothing short of closing tells that it was deleted).
@@ -296,6 +302,24 @@ bool ProgramOutput::Open(LogFile& log) {
     ReportFailure(log, GetLastError());
     log.retryAt = GetTickCount64() + kRetryMs;
     return false;
+}
+
+void ProgramOutput::Stamp(LogFile& log, const char* data, DWORD size) {
+    SYSTEMTIME now{};
+    GetSystemTime(&now);
+    char stamp[32];
+    const int length = std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ ", now.wYear, now.wMonth,
+                                     now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
+    stamped_.clear();
+    for (const char* c = data; c != data + size; ++c) {
+        if (log.lineBytes >= kStreamBufferBytes && *c != '\n') {
+            stamped_ += "\r\n";
+            log.lineBytes = 0;
+        }
+        if (log.lineBytes == 0) stamped_.append(stamp, static_cast<std::size_t>(length));
+        stamped_ += *c;
+        log.lineBytes = *c == '\n' ? 0 : log.lineBytes + 1;
+    }
 }
 
 void ProgramOutput::Rotate(LogFile& log) {

@@ -21,6 +21,9 @@
 // "-2" and on after the time when two rotations fall in one second), a new file is begun, and
 // the oldest rotated files beyond LogRotateKeep (0: all) are deleted. A log that cannot be
 // renamed is reported like a failed write and grows on until its next rotation is due.
+//
+// With LogTimestamps 1 each line begins with its UTC time of arrival ("2026-12-10T10:15:00.123Z ");
+// a line longer than a stream's buffer is ended there and goes on in a line of its own.
 #pragma once
 #include "base/Owners.h"
 #include "base/Worker.h"
@@ -93,6 +96,8 @@ private:
         ULONGLONG begunAt = 0;
         std::string lastStamp;  // of the last rotation, and its counter
         unsigned lastCounter = 0;
+        bool timestamps = false;
+        std::size_t lineBytes = 0;  // written of the current line (0: at a line's start)
     };
     struct Stream {
         OVERLAPPED overlapped{};  // first, so that a completion's OVERLAPPED is its stream
@@ -109,11 +114,13 @@ private:
     void Write(LogFile& log, const char* data, DWORD size);
     bool Open(LogFile& log);
     void Rotate(LogFile& log);
+    void Stamp(LogFile& log, const char* data, DWORD size);
     void ReportFailure(const LogFile& log, DWORD error);
     bool AddStream(const std::shared_ptr<LogFile>& log, UniqueHandle& programEnd);
 
     UniqueHandle port_;
     Worker pump_;
+    std::string stamped_;  // the pump's: what is written of a stream that has its lines stamped
 
     std::mutex mutex_;  // guards everything below
     std::condition_variable ended_;

@@ -460,9 +460,34 @@ TEST_F(SupervisionTest, LogsRotateWhileTheProgramWritesKeepingWhatTheySayAndEver
         SetApplicationValue(application.name, kLogRotateSecondsValue, application.seconds);
         if (application.keep) SetApplicationValue(application.name, kLogRotateKeepValue, *application.keep);
     }
+    // Lines of 40000 bytes, each stamped and cut in three.
+    AddSleeper("Stamped", "--print 3 --line-bytes 40000");
+    WriteString(HKEY_LOCAL_MACHINE, kModules + "\\Stamped", kStdoutPathValue, logs + "\\stamped.log");
+    SetApplicationValue("Stamped", kLogTimestampsValue, 1);
+    SYSTEMTIME today{};
+    GetSystemTime(&today);
     Start();
-    ASSERT_TRUE(Eventually([&] { return reports.Reports().size() == 3; }));
+    ASSERT_TRUE(Eventually([&] { return reports.Reports().size() == 4; }));
     Stop();
+    {
+        std::ifstream file(logs + "\\stamped.log", std::ios::binary);
+        const std::string text{std::istreambuf_iterator<char>(file), {}};
+        std::string contents, expected;
+        std::size_t pieces = 0;
+        for (std::size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2, ++pieces) {
+            const std::string piece = text.substr(at, end - at);
+            const std::string pattern = std::to_string(today.wYear) + "-dd-ddTdd:dd:dd.dddZ ";
+            ASSERT_GT(piece.size(), pattern.size());
+            for (std::size_t i = 0; i < pattern.size(); ++i)
+                EXPECT_TRUE(pattern[i] == 'd' ? isdigit(piece[i]) : piece[i] == pattern[i]) << piece.substr(0, 30);
+            EXPECT_LE(piece.size() - pattern.size(), 16384u);
+            contents += piece.substr(pattern.size());
+        }
+        EXPECT_EQ(pieces, 9u);
+        for (const std::string& line : PrintedBy(RunsOf("Stamped").at(0).pid, 3, 0))
+            expected += line + std::string(40000 - 2 - line.size(), 'x');
+        EXPECT_EQ(contents, expected);
+    }
     for (const auto& application : applications) {
         SCOPED_TRACE(application.name);
         const std::string logName = std::string(application.name) + ".log";
