@@ -22,7 +22,8 @@
 //
 // --print N and --print-err N write N lines to standard output and error, first thing, each
 // "<pid> out <i>" or "<pid> err <i>" (i from 1; padded with 'x' to --line-bytes N bytes with its
-// line end), alternating, --rate N lines a second on each (absent: as fast as it can).
+// line end), alternating, --rate N lines a second on each (absent: as fast as it can); with
+// --write-times each line begins with the system time (FILETIME, decimal) at which it is written.
 #include <windows.h>
 
 #include <cstdio>
@@ -106,6 +107,7 @@ struct Options {
     DWORD printErr = 0;
     DWORD rate = 0;
     DWORD lineBytes = 0;
+    bool writeTimes = false;
 };
 Options options;
 
@@ -184,6 +186,11 @@ void PrintLines() {
         for (const auto& stream : streams) {
             if (i > stream.count) continue;
             std::string line = std::to_string(GetCurrentProcessId()) + " " + stream.name + " " + std::to_string(i);
+            FILETIME now{};
+            GetSystemTimeAsFileTime(&now);
+            if (options.writeTimes)
+                line = std::to_string((static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime) +
+                       " " + line;
             if (line.size() + 2 < options.lineBytes) line.append(options.lineBytes - line.size() - 2, 'x');
             line += "\r\n";
             DWORD written = 0;
@@ -211,6 +218,7 @@ int main() {
         if (word == "--rate" && hasValue) options.rate = number();
         if (word == "--line-bytes" && hasValue) options.lineBytes = number();
         options.window |= word == "--window";
+        options.writeTimes |= word == "--write-times";
         options.ignoreClose |= word == "--ignore-close";
         options.ctrlC |= word == "--ctrl-c";
         options.ignoreCtrlC |= word == "--ignore-ctrl-c";

@@ -282,7 +282,7 @@ bool ProgramOutput::Open(LogFile& log) {
     if (GetTickCount64() < log.retryAt) return false;
     CreateFolders(log.path);
     // Appending, and shared: others may read, write, rename or delete the log meanwhile.
-    log.file.reset(CreateFileA(log.path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+    log.file.reset(CreateFileA(log.path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
     if (log.file) {
