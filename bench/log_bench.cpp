@@ -9,9 +9,9 @@
 // it; the benchmark watches the log and takes the time it sees each line.
 #include "base/Owners.h"
 #include "config/Application.h"
+#include "support/ServiceFixture.h"
 #include "support/SleeperReports.h"
 #include "support/TestSupport.h"
-#include "Guids.h"
 
 #include <psapi.h>
 #include <algorithm>
@@ -26,12 +26,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const std::string kService = "Corvane";
-const std::string kServiceKey = "SYSTEM\\CurrentControlSet\\Services\\Corvane";
-const std::string kModules = kServiceKey + "\\Parameters\\Modules";
 const std::string kApplication = kModules + "\\Logged";
-const std::string kEventSource = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Corvane";
-const std::string kAppIdKey = std::string("AppID\\") + kAppIdText;
 unsigned long long kTotalBytes = 256ull << 20;  // or the MiB given as the first argument
 constexpr DWORD kLineBytes = 100;
 
@@ -58,14 +53,12 @@ std::string PrintArgs(unsigned long long bytes, const ReportDirectory& reports) 
            " --report " + reports.path();
 }
 
-void RemoveService() {
-    StopAndDeleteService(kService);
-    WaitUntil([] { return ProcessIdsNamed("corvane.exe").empty(); }, 30000);
-    KillProcessesNamed("sleeper.exe");
-    DeleteKeyTree(HKEY_LOCAL_MACHINE, kServiceKey);
-    DeleteKeyTree(HKEY_LOCAL_MACHINE, kEventSource);
-    DeleteKeyTree(HKEY_CLASSES_ROOT, kAppIdKey);
-}
+// The service as the end-to-end tests make and remove it.
+struct Service : ProductServiceTest {
+    using ProductServiceTest::CreateProductService;
+    using ProductServiceTest::RemoveProductService;
+    using ProductServiceTest::SetSetting;
+};
 
 // count sleepers, each with its standard output handed a file of its own; seconds until all ended.
 double Floor(DWORD count, unsigned long long bytesEach, const std::string& folder, const ReportDirectory& reports) {
@@ -180,16 +173,9 @@ std::vector<double> Delays(const std::string& folder, const ReportDirectory& rep
 
 int main(int argc, char** argv) {
     if (argc > 1 && std::atoi(argv[1]) > 0) kTotalBytes = static_cast<unsigned long long>(std::atoi(argv[1])) << 20;
-    RemoveService();
-    if (!CreateDemandService(kService, BuildPath("corvane.exe"))) {
-        std::printf("cannot create the service\n");
-        return 1;
-    }
-    WriteString(HKEY_CLASSES_ROOT, kAppIdKey, "LocalService", kService);
-    const std::string parameters = kServiceKey + "\\Parameters";
-    WriteDword(HKEY_LOCAL_MACHINE, parameters, "EnableLaunch", 1);
-    WriteDword(HKEY_LOCAL_MACHINE, parameters, "EnableTrayIcon", 0);
-    WriteDword(HKEY_LOCAL_MACHINE, parameters, "TerminateOnStop", 1);
+    Service::RemoveProductService();
+    Service::CreateProductService();
+    Service::SetSetting("TerminateOnStop", 1);
     ReportDirectory reports("log-bench");
     const std::string folder = BuildPath("log-bench");
     CreateDirectoryA(folder.c_str(), nullptr);
@@ -227,6 +213,7 @@ int main(int argc, char** argv) {
         std::printf("write-to-file delay over %zu lines: median %.1f ms, 95%% %.1f ms, max %.1f ms\n", delays.size(),
                     delays[delays.size() / 2], delays[delays.size() * 95 / 100], delays.back());
     }
-    RemoveService();
+    Service::RemoveProductService();
+    KillProcessesNamed("sleeper.exe");
     return complete ? 0 : 1;
 }
