@@ -2,7 +2,8 @@
 // sleeps until it is killed, or behaves as the options say.
 //
 //   sleeper.exe [--report DIR] [--seconds N] [--exit-code N] [--marker FILE] [--window]
-//               [--ignore-close] [--ctrl-c] [--ignore-ctrl-c] [--children N] [other words]
+//               [--ignore-close] [--ctrl-c] [--ignore-ctrl-c] [--children N]
+//               [--print N] [--print-err N] [--rate N] [--line-bytes N] [other words]
 //
 // With --report it writes DIR\sleeper-<pid>-<n>.txt (n makes the name new even when a process
 // id comes back) with one "name=value" line each for: pid, commandline (GetCommandLineA as
@@ -18,6 +19,11 @@
 // goes on); without either, Ctrl+C ends it the system's way. --children N starts a copy of
 // itself with --children N-1 (and the same --report), so N generations run below it. Other
 // words are ignored, so tests can tell instances apart by them.
+//
+// --print N and --print-err N write N lines to standard output and error, first thing, each
+// "<pid> out <i>" or "<pid> err <i>" (i from 1; padded with 'x' to --line-bytes N bytes with its
+// line end), alternating, --rate N lines a second on each (absent: as fast as it can); with
+// --write-times each line begins with the system time (FILETIME, decimal) at which it is written.
 #include <windows.h>
 
 #include <cstdio>
@@ -97,6 +103,11 @@ struct Options {
     bool ctrlC = false;
     bool ignoreCtrlC = false;
     int children = 0;
+    DWORD print = 0;
+    DWORD printErr = 0;
+    DWORD rate = 0;
+    DWORD lineBytes = 0;
+    bool writeTimes = false;
 };
 Options options;
 
@@ -163,6 +174,32 @@ void Wait(HWND window, DWORD milliseconds) {
     while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
 }
 
+// Writes each line whole, unbuffered, so that a reader sees every line as soon as it is written.
+void PrintLines() {
+    const DWORD lines = options.print > options.printErr ? options.print : options.printErr;
+    for (DWORD i = 1; i <= lines; ++i) {
+        const struct {
+            DWORD count;
+            DWORD handle;
+            const char* name;
+        } streams[] = {{options.print, STD_OUTPUT_HANDLE, "out"}, {options.printErr, STD_ERROR_HANDLE, "err"}};
+        for (const auto& stream : streams) {
+            if (i > stream.count) continue;
+            std::string line = std::to_string(GetCurrentProcessId()) + " " + stream.name + " " + std::to_string(i);
+            FILETIME now{};
+            GetSystemTimeAsFileTime(&now);
+            if (options.writeTimes)
+                line = std::to_string((static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime) +
+                       " " + line;
+            if (line.size() + 2 < options.lineBytes) line.append(options.lineBytes - line.size() - 2, 'x');
+            line += "\r\n";
+            DWORD written = 0;
+            WriteFile(GetStdHandle(stream.handle), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+        }
+        if (options.rate) Sleep(1000 / options.rate);
+    }
+}
+
 }  // namespace
 
 int main() {
@@ -176,7 +213,12 @@ int main() {
         if (word == "--exit-code" && hasValue) options.exitCode = number();
         if (word == "--marker" && hasValue) options.marker = words[i + 1];
         if (word == "--children" && hasValue) options.children = static_cast<int>(number());
+        if (word == "--print" && hasValue) options.print = number();
+        if (word == "--print-err" && hasValue) options.printErr = number();
+        if (word == "--rate" && hasValue) options.rate = number();
+        if (word == "--line-bytes" && hasValue) options.lineBytes = number();
         options.window |= word == "--window";
+        options.writeTimes |= word == "--write-times";
         options.ignoreClose |= word == "--ignore-close";
         options.ctrlC |= word == "--ctrl-c";
         options.ignoreCtrlC |= word == "--ignore-ctrl-c";
@@ -192,6 +234,7 @@ int main() {
     // Ready for a request to end before the report says that it runs.
     if (options.ctrlC || options.ignoreCtrlC) SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     HWND window = options.window ? CreateSleeperWindow() : nullptr;
+    PrintLines();  // before the report, which then says that every line has been written
     if (!options.reportDirectory.empty() && !WriteReport(options.reportDirectory)) return 2;
     if (options.children > 0) StartChild();
 

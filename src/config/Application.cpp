@@ -54,6 +54,13 @@ constexpr Value kValues[] = {
     Number(kRestartWindowValue, &Application::restartWindow, Value::kReported),
     Number(kStopServiceOnGiveUpValue, &Application::stopServiceOnGiveUp, Value::kReported),
     Text(kSuccessExitCodesValue, &Application::successExitCodes, Value::kReported),
+    // Set in the registry only; the launch of a standard program reads them.
+    Text(kStdoutPathValue, &Application::stdoutPath, Value::kReported),
+    Text(kStderrPathValue, &Application::stderrPath, Value::kReported),
+    Number(kLogRotateBytesValue, &Application::logRotateBytes, Value::kReported),
+    Number(kLogRotateSecondsValue, &Application::logRotateSeconds, Value::kReported),
+    Number(kLogRotateKeepValue, &Application::logRotateKeep, Value::kReported, kDefaultLogRotateKeep),
+    Number(kLogTimestampsValue, &Application::logTimestamps, Value::kReported),
 };
 
 constexpr char kUnknownName[] = "Unknown";

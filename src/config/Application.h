@@ -19,6 +19,17 @@ inline constexpr char kRestartLimitValue[] = "RestartLimit";
 inline constexpr char kRestartWindowValue[] = "RestartWindow";
 inline constexpr char kStopServiceOnGiveUpValue[] = "StopServiceOnGiveUp";
 inline constexpr char kSuccessExitCodesValue[] = "SuccessExitCodes";
+// REG_SZ or REG_EXPAND_SZ paths of the files that receive a program's standard output and
+// error (absent: the program keeps its console); one path for both gives one file.
+inline constexpr char kStdoutPathValue[] = "StdoutPath";
+inline constexpr char kStderrPathValue[] = "StderrPath";
+// REG_DWORD values of the rotation of those files while the program runs (0: no rotation).
+inline constexpr char kLogRotateBytesValue[] = "LogRotateBytes";
+inline constexpr char kLogRotateSecondsValue[] = "LogRotateSeconds";
+inline constexpr char kLogRotateKeepValue[] = "LogRotateKeep";
+inline constexpr DWORD kDefaultLogRotateKeep = 10;
+// REG_DWORD: 1 begins every line of the logs with its UTC time of arrival.
+inline constexpr char kLogTimestampsValue[] = "LogTimestamps";
 
 // The name the Manage Applications dialog gives its "new application" entry; never a name.
 inline constexpr char kNewApplicationEntry[] = "{New}";
@@ -65,6 +76,12 @@ struct Application : ApplicationMethod {
     LONG restartWindow = 0;  // milliseconds; 0: since the instance was first started
     LONG stopServiceOnGiveUp = 0;  // 1: a program given up stops the service
     std::wstring successExitCodes; // "0,3": exits with these codes are not followed by a restart
+    std::wstring stdoutPath;  // empty: standard output is not captured
+    std::wstring stderrPath;  // empty: standard error is not captured
+    LONG logRotateBytes = 0;    // a log is rotated before a write takes it past this size
+    LONG logRotateSeconds = 0;  // a log older than this is rotated at its next write
+    LONG logRotateKeep = 0;     // rotated files kept of one log (0: all)
+    LONG logTimestamps = 0;     // 1: each line of a log begins with its time of arrival
 
     bool IsActiveX() const { return !progId.empty(); }
 };

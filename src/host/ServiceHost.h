@@ -13,6 +13,7 @@
 #include "config/ServiceSettings.h"
 #include "host/HostIdentity.h"
 #include "host/UserInterface.h"
+#include "launch/ProgramOutput.h"
 #include "launch/Supervisor.h"
 #include "launch/Tracking.h"
 
@@ -124,7 +125,9 @@ private:
     // guards itself.
     LaunchTracker tracker_;
     StatusBoard statusBoard_{identity_.keys};  // the live status, while the service runs
-    Supervisor supervisor_{identity_.keys, tracker_, [this] { StopAfterGiveUp(); }, &statusBoard_};
+    // The standard output and error of the programs, written to their logs by its own thread.
+    ProgramOutput output_;
+    Supervisor supervisor_{identity_.keys, tracker_, &output_, [this] { StopAfterGiveUp(); }, &statusBoard_};
 
     // The service's status; SetServiceState, the reactions and AdvanceCheckpoint run under
     // stateLock_, and so does ServiceMain when it sets the handle and the exit code.

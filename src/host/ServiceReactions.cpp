@@ -27,6 +27,12 @@ void ServiceHost::EndApplications(DWORD graceMs, DWORD endState, const std::func
     // What the programs started themselves, when they run in the service's job.
     supervisor_.EndProcessTrees();
     statusBoard_.ServersEnded();
+    // What the ended programs wrote is in their logs before the service reports the end; a
+    // process still holding a pipe open holds the wait only up to the sweep's bound.
+    const DWORD drainMs = LaunchTracker::SweepBounds{}.exitsMs;
+    const std::size_t streamsOpen = output_.Drain(drainMs, [this] { AdvanceCheckpoint(); });
+    if (streamsOpen > 0)
+        LogEventById(MSG_LOG_DRAIN_INCOMPLETE, EVENTLOG_WARNING_TYPE, {std::to_string(streamsOpen), std::to_string(drainMs)});
     if (left > 0)
         LogEventById(MSG_PROGRAMS_TERMINATED, EVENTLOG_WARNING_TYPE,
                      {std::to_string(left), std::to_string(graceMs)});

@@ -30,7 +30,8 @@ bool LaunchProgram(LaunchTracker& tracker, LaunchTracker::Ticket ticket, const s
         if (record.attrib < 0) continue;
         StartedProgram started;
         // A failed start has reported itself; the pass goes on with the next instance.
-        if (FAILED(StartProgram(record, started, job))) continue;
+        if (FAILED(StartProgram(record, started, job, supervisor ? supervisor->Output() : nullptr, instance + 1)))
+            continue;
         if (supervisor) supervisor->Adopt(name, instance + 1, started);
         launch.Track(started.process.release());
     }

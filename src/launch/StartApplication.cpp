@@ -6,10 +6,13 @@
 #include "base/Owners.h"
 #include "base/ErrorReporting.h"
 #include "config/Application.h"
+#include "launch/ProgramOutput.h"
 #include "Guids.h"
 
+#include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -66,7 +69,8 @@ std::string ProgramCommandLine(const std::string& path, const std::string& argum
 }
 
 HRESULT StartProgram(const std::string& path, const std::string& arguments, LONG show,
-                     const std::string& startDirectory, StartedProgram& started, HANDLE job) {
+                     const std::string& startDirectory, StartedProgram& started, HANDLE job,
+                     const ProgramStreams* streams) {
     std::string commandLine = ProgramCommandLine(path, arguments);
     auto fail = [&] {
         // The system's text first, while the last error is still that of the failed call.
@@ -77,16 +81,46 @@ HRESULT StartProgram(const std::string& path, const std::string& arguments, LONG
         return E_FAIL;
     };
 
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = static_cast<WORD>(show & 0xFFFF);
+    STARTUPINFOEXA startup{};
+    startup.StartupInfo.cb = sizeof startup.StartupInfo;
+    startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW;
+    startup.StartupInfo.wShowWindow = static_cast<WORD>(show & 0xFFFF);
+    DWORD flags = CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS | (job ? CREATE_SUSPENDED : 0);
+    // A program given standard handles inherits exactly those: a pipe end of another program
+    // that it inherited too would keep that pipe open for as long as it runs.
+    std::vector<HANDLE> inherited;
+    std::vector<char> attributeStorage;
+    bool listed = false;
+    if (streams) {
+        startup.StartupInfo.dwFlags |= STARTF_USESTDHANDLES;
+        startup.StartupInfo.hStdInput = streams->input.get();
+        startup.StartupInfo.hStdOutput = streams->output.get();
+        startup.StartupInfo.hStdError = streams->error.get();
+        inherited = streams->Distinct();
+        SIZE_T size = 0;
+        (void)InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        attributeStorage.resize(size);
+        auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributeStorage.data());
+        if (size > 0 && InitializeProcThreadAttributeList(attributes, 1, 0, &size)) {
+            listed = UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited.data(),
+                                               inherited.size() * sizeof(HANDLE), nullptr, nullptr);
+            if (listed) {
+                startup.StartupInfo.cb = sizeof startup;
+                startup.lpAttributeList = attributes;
+                flags |= EXTENDED_STARTUPINFO_PRESENT;
+            } else {
+                DeleteProcThreadAttributeList(attributes);
+            }
+        }
+    }
     PROCESS_INFORMATION created{};
-    const DWORD suspended = job ? CREATE_SUSPENDED : 0;
-    if (!CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                        CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS | suspended, nullptr,
-                        startDirectory.empty() ? nullptr : startDirectory.c_str(), &startup, &created))
-        return fail();
+    const BOOL createdOk = CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, streams ? TRUE : FALSE,
+                                          flags, nullptr, startDirectory.empty() ? nullptr : startDirectory.c_str(),
+                                          &startup.StartupInfo, &created);
+    const DWORD createError = GetLastError();
+    if (listed) DeleteProcThreadAttributeList(startup.lpAttributeList);
+    SetLastError(createError);
+    if (!createdOk) return fail();
     UniqueHandle thread(created.hThread);
     UniqueHandle process(created.hProcess);
     if (job) {
@@ -104,7 +138,17 @@ HRESULT StartProgram(const std::string& path, const std::string& arguments, LONG
     return S_OK;
 }
 
-HRESULT StartProgram(const Application& record, StartedProgram& started, HANDLE job) {
+HRESULT StartProgram(const Application& record, StartedProgram& started, HANDLE job, ProgramOutput* output,
+                     unsigned instance) {
+    started.instance = instance;
+    // Held until the program's ends of its pipes are closed (streams goes first), so that no
+    // program started meanwhile can inherit them, even where the handle list is not honoured.
+    std::unique_lock<std::mutex> inheritance(ProgramOutput::InheritanceLock(), std::defer_lock);
+    ProgramStreams streams;
+    if (output) {
+        inheritance.lock();
+        if (!output->Prepare(record, instance, streams)) inheritance.unlock();
+    }
     return StartProgram(ToAnsi(record.exePath), ToAnsi(record.cmdLineArgs), record.attrib, ToAnsi(record.startDir),
-                        started, job);
+                        started, job, inheritance.owns_lock() ? &streams : nullptr);
 }

@@ -21,7 +21,10 @@ struct StartedProgram {
     // Why the program could not join the job it was started for (0: it joined, or there was
     // none). It runs all the same.
     DWORD jobError = 0;
+    unsigned instance = 1;  // which instance of its application (1 the first), for its log's name
 };
+struct ProgramStreams;
+class ProgramOutput;
 
 // The command line of a program: its path (in double quotes when it holds a blank or a tab and
 // is not quoted yet), one space (always, even without arguments), then the arguments.
@@ -30,16 +33,19 @@ std::string ProgramCommandLine(const std::string& path, const std::string& argum
 // Starts path with its command line (ProgramCommandLine) in a new console, shown by show (0
 // hidden), in startDirectory (empty: the caller's). With a job, the program is created
 // suspended, put into the job and then resumed, so that every process it starts belongs to the
-// job too. On failure the message is reported to the event log and the thread's error info
+// job too. With streams, the program is started with those standard handles and inherits them
+// and nothing else. On failure the message is reported to the event log and the thread's error info
 // (the Launch class, ILaunch) and E_FAIL is returned.
 [[nodiscard]] HRESULT StartProgram(const std::string& path, const std::string& arguments, LONG show,
                                    const std::string& startDirectory, StartedProgram& started,
-                                   HANDLE job = nullptr);
+                                   HANDLE job = nullptr, const ProgramStreams* streams = nullptr);
 
 struct Application;
 // The same for one instance of a standard application: its ExePath, CmdLineArgs, Attrib and
-// StartDir.
-[[nodiscard]] HRESULT StartProgram(const Application& record, StartedProgram& started, HANDLE job = nullptr);
+// StartDir. With output, the standard output and error go to the application's log files when
+// it has any (ProgramOutput::Prepare), those of instance (1 the first).
+[[nodiscard]] HRESULT StartProgram(const Application& record, StartedProgram& started, HANDLE job = nullptr,
+                                   ProgramOutput* output = nullptr, unsigned instance = 1);
 
 // Starts strPath with its command line (ProgramCommandLine) in a new console. The optional arguments
 // may be omitted (a null pointer, or VT_ERROR holding DISP_E_PARAMNOTFOUND): no arguments,

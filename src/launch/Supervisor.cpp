@@ -50,9 +50,9 @@ DWORD RestartWaitMs(DWORD restartDelayMs, std::optional<DWORD> lastWaitMs, ULONG
     return static_cast<DWORD>(std::min(std::max<ULONGLONG>(doubled, restartDelayMs), longest));
 }
 
-Supervisor::Supervisor(const ServiceKeys& keys, LaunchTracker& tracker, std::function<void()> giveUpStop,
-                       StatusBoard* board)
-    : keys_(keys), tracker_(tracker), giveUpStop_(std::move(giveUpStop)), board_(board) {}
+Supervisor::Supervisor(const ServiceKeys& keys, LaunchTracker& tracker, ProgramOutput* output,
+                       std::function<void()> giveUpStop, StatusBoard* board)
+    : keys_(keys), tracker_(tracker), output_(output), giveUpStop_(std::move(giveUpStop)), board_(board) {}
 
 Supervisor::~Supervisor() {
     std::vector<Worker*> threads;
@@ -322,7 +322,7 @@ Supervisor::Outcome Supervisor::StartAgain(Line& line, LaunchTracker::PendingLau
     if (record.IsActiveX() || record.instances == 0 || record.attrib < 0) return Outcome::Abandoned;
 
     StartedProgram started;
-    if (FAILED(StartProgram(record, started, JobForNewPrograms()))) return Outcome::Failed;
+    if (FAILED(StartProgram(record, started, JobForNewPrograms(), output_, line.instance))) return Outcome::Failed;
     ReportJobError(line.application, started);
     UniqueHandle watching = WatchingHandle(started.process.get());
     const bool watched = static_cast<bool>(watching);

@@ -30,6 +30,7 @@
 
 struct Application;
 struct StartedProgram;
+class ProgramOutput;
 
 // The wait before a program is started again: restartDelayMs after its first exit and after a
 // run of 10 seconds or more; after a shorter run twice the last wait (a delay of 0 grows too), at
@@ -38,11 +39,12 @@ DWORD RestartWaitMs(DWORD restartDelayMs, std::optional<DWORD> lastWaitMs, ULONG
 
 class Supervisor {
 public:
+    // With output, the programs' standard output and error go to their applications' logs.
     // giveUpStop is called, on a watcher's thread, when a program given up asks for the
-    // service to stop (StopServiceOnGiveUp 1).
-    // board, when given, is told of every program's start, exit and restart.
-    Supervisor(const ServiceKeys& keys, LaunchTracker& tracker, std::function<void()> giveUpStop = {},
-               StatusBoard* board = nullptr);
+    // service to stop (StopServiceOnGiveUp 1). board, when given, is told of every program's
+    // start, exit and restart.
+    Supervisor(const ServiceKeys& keys, LaunchTracker& tracker, ProgramOutput* output = nullptr,
+               std::function<void()> giveUpStop = {}, StatusBoard* board = nullptr);
     Supervisor(const Supervisor&) = delete;
     Supervisor& operator=(const Supervisor&) = delete;
     // Ends the watchers; the programs keep running. No launch may be in progress.
@@ -51,6 +53,8 @@ public:
     // The job in which the next programs are to be started: the service's own when
     // TerminateProcessTree is 1 (made at its first use), else null.
     HANDLE JobForNewPrograms();
+    // Where the programs' output goes; null when nowhere.
+    ProgramOutput* Output() const { return output_; }
     // Called for every standard program that a launch has just started, before it is tracked:
     // reports (once) a program that could not join the job, and watches the program when its
     // application's RestartOnExit is 1 (else, while the status is published, waits for its exit
@@ -122,6 +126,7 @@ private:
 
     const ServiceKeys& keys_;
     LaunchTracker& tracker_;
+    ProgramOutput* const output_;
     const std::function<void()> giveUpStop_;
     StatusBoard* const board_;
     std::atomic<bool> jobErrorReported_{false};

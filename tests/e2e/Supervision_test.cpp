@@ -6,6 +6,7 @@
 #include "config/Application.h"
 #include "config/LiveStatus.h"
 #include "config/ServiceSettings.h"
+#include "launch/ProgramOutput.h"
 #include "support/ServiceFixture.h"
 #include "support/SleeperReports.h"
 #include "support/TestSupport.h"
@@ -16,6 +17,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <set>
@@ -85,6 +88,7 @@ protected:
 
     const std::string sleeper = BuildPath("sleeper.exe");
     ReportDirectory reports{"Supervision"};
+    const std::string logs = BuildPath("logs");
 };
 
 SERVICE_STATUS ServiceStatus() {
@@ -93,6 +97,26 @@ SERVICE_STATUS ServiceStatus() {
     ServiceHandle service(manager ? OpenServiceA(manager.get(), kService.c_str(), SERVICE_QUERY_STATUS) : nullptr);
     if (service) QueryServiceStatus(service.get(), &status);
     return status;
+}
+
+// The lines of a file, without their line ends; none when it cannot be read.
+std::vector<std::string> LinesOf(const std::string& path) {
+    std::vector<std::string> lines;
+    std::ifstream file(path, std::ios::binary);
+    for (std::string line; std::getline(file, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line.substr(0, line.find_first_of('x')));
+    }
+    return lines;
+}
+// What the sleeper prints with --print count --print-err errors, as LinesOf reads it.
+std::vector<std::string> PrintedBy(DWORD pid, unsigned count, unsigned errors) {
+    std::vector<std::string> lines;
+    for (unsigned i = 1; i <= std::max(count, errors); ++i) {
+        if (i <= count) lines.push_back(std::to_string(pid) + " out " + std::to_string(i));
+        if (i <= errors) lines.push_back(std::to_string(pid) + " err " + std::to_string(i));
+    }
+    return lines;
 }
 
 // Records the states and checkpoints that the service manager shows until the service reaches
@@ -458,6 +482,159 @@ TEST_F(SupervisionTest, TerminateProcessTreeEndsTheProcessesAProgramStartedWithI
         // Every program joined the job: nothing to report.
         EXPECT_TRUE(EventsWithId(trace, MSG_JOB_NOT_JOINED).empty());
         KillProcessesNamed("sleeper.exe");
+    }
+}
+
+TEST_F(SupervisionTest, OutputGoesToLogsThatAppendAcrossRunsAndLosesNothingAtTheStop) {
+    std::filesystem::remove_all(logs);
+    const std::string both = logs + "\\new folder\\both.log";
+    const struct {
+        const char* name;
+        DWORD instances;
+        std::string args, stdoutPath, stderrPath;
+    } applications[] = {
+        // A burst far beyond what the pipe holds, stopped as soon as it has been written.
+        {"Both", 1, "--print 2000 --print-err 2000 --line-bytes 100", both, both},
+        {"Split", 1, "--print 3 --print-err 2", logs + "\\split-out.log", logs + "\\split-err.log"},
+        {"ErrorOnly", 1, "--print 3 --print-err 2", "", logs + "\\error.txt"},
+        {"Twice", 2, "--print 5", logs + "\\twice.log", ""},
+        // A folder: never written, and the program is not held up by its output.
+        {"Unwritable", 1, "--print 2000 --line-bytes 100", logs, ""},
+    };
+    for (const auto& application : applications) {
+        AddSleeper(application.name, application.args);
+        const std::string key = kModules + "\\" + application.name;
+        SetApplicationValue(application.name, "Instances", application.instances);
+        if (!application.stdoutPath.empty()) WriteString(HKEY_LOCAL_MACHINE, key, kStdoutPathValue, application.stdoutPath);
+        if (!application.stderrPath.empty()) WriteString(HKEY_LOCAL_MACHINE, key, kStderrPathValue, application.stderrPath);
+    }
+    // What each log holds of one run of its program: its first lines to standard output and error.
+    const struct {
+        std::string path;
+        const char* application;
+        unsigned out, err;
+    } files[] = {{both, "Both", 2000, 2000}, {logs + "\\split-out.log", "Split", 3, 0},
+                 {logs + "\\split-err.log", "Split", 0, 2}, {logs + "\\error.txt", "ErrorOnly", 0, 2}};
+    EventTrace trace;
+    std::map<std::string, std::vector<std::string>> expected;  // by path, over the runs so far
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE(run);
+        reports.Clear();
+        Start();
+        ASSERT_TRUE(Eventually([&] { return reports.Reports().size() == 6; }, 60000));
+        Stop();
+        // Each run's lines follow the last run's, whole and in the order written.
+        for (const auto& file : files) {
+            const std::vector<SleeperReport> runs = RunsOf(file.application);
+            ASSERT_EQ(runs.size(), 1u);
+            const std::vector<std::string> lines = PrintedBy(runs[0].pid, file.out, file.err);
+            expected[file.path].insert(expected[file.path].end(), lines.begin(), lines.end());
+            EXPECT_EQ(LinesOf(file.path), expected[file.path]) << file.path;
+        }
+        // Each instance has its own file.
+        std::set<DWORD> twice;
+        for (const std::string& path : {logs + "\\twice.log", logs + "\\twice-2.log"}) {
+            const std::vector<std::string> lines = LinesOf(path);
+            ASSERT_EQ(lines.size(), 5u * run) << path;
+            const DWORD pid = std::stoul(lines[5 * (run - 1)]);
+            twice.insert(pid);
+            EXPECT_EQ(std::vector<std::string>(lines.end() - 5, lines.end()), PrintedBy(pid, 5, 0)) << path;
+        }
+        std::set<DWORD> started;
+        for (const auto& report : RunsOf("Twice")) started.insert(report.pid);
+        EXPECT_EQ(twice, started);
+    }
+    // The folder was reported once, at the first start, naming the path; nothing else was.
+    const std::vector<TracedEvent> failures = EventsWithId(trace, MSG_LOG_NOT_WRITTEN);
+    ASSERT_EQ(failures.size(), 2u);  // one per start of the service
+    for (const auto& failure : failures) {
+        EXPECT_EQ(failure.type, EVENTLOG_WARNING_TYPE);
+        ASSERT_EQ(failure.strings.size(), 3u);
+        EXPECT_EQ(failure.strings[0], "Unwritable");
+        EXPECT_EQ(failure.strings[1], logs);
+        EXPECT_FALSE(failure.strings[2].empty());
+    }
+    EXPECT_TRUE(EventsWithId(trace, MSG_LOG_DRAIN_INCOMPLETE).empty());
+}
+
+TEST_F(SupervisionTest, LogsRotateAreStampedAndBegunAgainWhenDeletedWhileTheProgramWrites) {
+    std::filesystem::remove_all(logs);
+    const struct {
+        const char* name;
+        std::string args;
+        DWORD bytes, seconds;
+        std::optional<DWORD> keep;
+        std::size_t rotatedFiles;  // at the end (0: at least 2)
+        unsigned printed, linesKept;  // in all files: the last ones printed
+    } applications[] = {
+        {"BySize", "--print 1000 --line-bytes 100", 20000, 0, 0, 4, 1000, 1000},
+        {"Kept", "--print 1000 --line-bytes 100", 20000, 0, 2, 2, 1000, 600},
+        {"ByAge", "--print 30 --rate 10", 0, 1, std::nullopt, 0, 30, 30},
+    };
+    for (const auto& application : applications) {
+        AddSleeper(application.name, application.args);
+        WriteString(HKEY_LOCAL_MACHINE, kModules + "\\" + application.name, kStdoutPathValue,
+                    logs + "\\" + application.name + ".log");
+        SetApplicationValue(application.name, kLogRotateBytesValue, application.bytes);
+        SetApplicationValue(application.name, kLogRotateSecondsValue, application.seconds);
+        if (application.keep) SetApplicationValue(application.name, kLogRotateKeepValue, *application.keep);
+    }
+    // Lines of 40000 bytes, each stamped and cut in three.
+    AddSleeper("Stamped", "--print 3 --line-bytes 40000");
+    WriteString(HKEY_LOCAL_MACHINE, kModules + "\\Stamped", kStdoutPathValue, logs + "\\stamped.log");
+    SetApplicationValue("Stamped", kLogTimestampsValue, 1);
+    // Deleted while it is written: begun again with what came after.
+    const std::string slow = logs + "\\slow.log";
+    AddSleeper("Slow", "--print 60 --rate 20");
+    WriteString(HKEY_LOCAL_MACHINE, kModules + "\\Slow", kStdoutPathValue, slow);
+    SYSTEMTIME today{};
+    GetSystemTime(&today);
+    Start();
+    ASSERT_TRUE(Eventually([&] { return LinesOf(slow).size() >= 5; }));
+    ASSERT_TRUE(DeleteFileA(slow.c_str())) << GetLastError();
+    ASSERT_TRUE(Eventually([&] { return reports.Reports().size() == 5; }));
+    Stop();
+    const std::vector<std::string> slowLines = LinesOf(slow), slowPrinted = PrintedBy(RunsOf("Slow").at(0).pid, 60, 0);
+    EXPECT_TRUE(slowLines.size() > 5 && slowLines.size() < 60) << slowLines.size();
+    EXPECT_EQ(slowLines, std::vector<std::string>(slowPrinted.end() - slowLines.size(), slowPrinted.end()));
+    {
+        std::ifstream file(logs + "\\stamped.log", std::ios::binary);
+        const std::string text{std::istreambuf_iterator<char>(file), {}};
+        std::string contents, expected;
+        std::size_t pieces = 0;
+        for (std::size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2, ++pieces) {
+            const std::string piece = text.substr(at, end - at);
+            ASSERT_GT(piece.size(), 25u);
+            EXPECT_TRUE(piece.compare(0, 5, std::to_string(today.wYear) + "-") == 0 && piece[10] == 'T' &&
+                        piece[19] == '.' && piece.compare(23, 2, "Z ") == 0) << piece.substr(0, 30);
+            EXPECT_LE(piece.size() - 25, 16384u);
+            contents += piece.substr(25);
+        }
+        EXPECT_EQ(pieces, 9u);
+        for (const std::string& line : PrintedBy(RunsOf("Stamped").at(0).pid, 3, 0))
+            expected += line + std::string(40000 - 2 - line.size(), 'x');
+        EXPECT_EQ(contents, expected);
+    }
+    for (const auto& application : applications) {
+        SCOPED_TRACE(application.name);
+        const std::string logName = std::string(application.name) + ".log";
+        std::map<std::string, std::string> files;  // the rotated ones from oldest to newest, then the log
+        for (const auto& entry : std::filesystem::directory_iterator(logs)) {
+            std::string order;
+            if (IsRotatedName(logName, entry.path().filename().string(), order)) files.emplace(order, entry.path().string());
+        }
+        EXPECT_TRUE(application.rotatedFiles ? files.size() == application.rotatedFiles : files.size() >= 2) << files.size();
+        files.emplace("~", logs + "\\" + logName);
+        std::vector<std::string> lines;
+        for (const auto& [order, path] : files) {
+            if (application.bytes) {
+                EXPECT_LE(std::filesystem::file_size(path), application.bytes) << path;
+            }
+            const std::vector<std::string> more = LinesOf(path);
+            lines.insert(lines.end(), more.begin(), more.end());
+        }
+        const std::vector<std::string> printed = PrintedBy(RunsOf(application.name).at(0).pid, application.printed, 0);
+        EXPECT_EQ(lines, std::vector<std::string>(printed.end() - application.linesKept, printed.end()));
     }
 }
 
