@@ -11,18 +11,6 @@
 
 namespace {
 
-std::mutex taskbarCheckLock;
-std::function<bool()> taskbarCheck;
-
-bool TaskbarExists() {
-    std::function<bool()> check;
-    {
-        std::lock_guard<std::mutex> guard(taskbarCheckLock);
-        check = taskbarCheck;
-    }
-    return check ? check() : FindWindowA("Shell_TrayWnd", nullptr) != nullptr;
-}
-
 // Each item is enabled in one state of the service and grayed in the other.
 struct MenuItemState {
     UINT command;
@@ -40,11 +28,6 @@ TrayIcon::TrayIcon(HINSTANCE module, std::string productName, TrayService& servi
 void TrayIcon::SetOwner(HWND owner) {
     std::lock_guard<std::mutex> guard(lock_);
     owner_ = owner;
-}
-
-void TrayIcon::SetTaskbarCheckForTesting(std::function<bool()> check) {
-    std::lock_guard<std::mutex> guard(taskbarCheckLock);
-    taskbarCheck = std::move(check);
 }
 
 std::string TrayIcon::TipText(const std::string& productName, bool running) {
@@ -69,6 +52,7 @@ bool TrayIcon::Notify(DWORD action, bool running) {
 bool TrayIcon::AddTrayIcon(bool running) {
     if (!IsSettingOn(service_.Identity().keys, ServiceSetting::EnableTrayIcon)) return false;
     std::lock_guard<std::mutex> guard(lock_);
+    wanted_ = true;
     trayIconData.cbSize = NOTIFYICONDATAA_V1_SIZE;
     trayIconData.hWnd = owner_;
     trayIconData.uID = kTrayIconId;
@@ -86,20 +70,10 @@ bool TrayIcon::SetTrayIconState(bool running) {
 
 bool TrayIcon::RemoveTrayIcon() {
     std::lock_guard<std::mutex> guard(lock_);
+    wanted_ = false;
     const bool removed = Shell_NotifyIconA(NIM_DELETE, &trayIconData) != FALSE;
     if (removed) trayIconAdded = false;
     return removed;
-}
-
-void TrayIcon::OnTrayTimer(std::atomic<bool>& logoffSeen) {
-    if (logoffSeen) {
-        // The old user's taskbar still exists: wait. Once it is gone, the icon went with it.
-        if (TaskbarExists()) return;
-        logoffSeen = false;
-        trayIconAdded = false;
-    } else if (!trayIconAdded && service_.IsServiceRunning()) {
-        (void)AddTrayIcon(true);  // a refused add is tried again at the next tick
-    }
 }
 
 bool TrayIcon::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -188,11 +162,11 @@ void TrayIcon::OnCommand(UINT command) {
 }
 
 void TrayIcon::OnTaskbarCreated() {
-    // A new taskbar knows no icon: the one shown before is added again in its look.
+    // A new taskbar knows no icon: the one asked for is added again in its look.
     bool running;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        if (!trayIconAdded) return;
+        if (!wanted_) return;
         trayIconAdded = false;
         running = showsRunning_;
     }
@@ -200,7 +174,8 @@ void TrayIcon::OnTaskbarCreated() {
 }
 
 void TrayIcon::ShowOwner() {
-    const HWND shown = openWindow_ ? openWindow_ : owner_;
+    const HWND shown = openWindow_ ? openWindow_() : owner_;
+    if (!shown) return;
     ShowWindow(shown, SW_SHOWNORMAL);
     SetForegroundWindow(shown);
 }
