@@ -2,6 +2,7 @@
 
 #include "base/MessageBox.h"
 #include "base/Owners.h"
+#include "base/SystemLibrary.h"
 #include "config/ServiceSettings.h"
 #include "host/Security.h"
 #include "resource.h"
@@ -10,6 +11,12 @@
 #include <utility>
 
 namespace {
+
+// The shell is loaded with the first icon: a service without one never needs it.
+bool NotifyShell(DWORD action, NOTIFYICONDATAA* data) {
+    static const auto notify = SystemFunction<decltype(&Shell_NotifyIconA)>("shell32.dll", "Shell_NotifyIconA");
+    return notify && notify(action, data) != FALSE;
+}
 
 // Each item is enabled in one state of the service and grayed in the other.
 struct MenuItemState {
@@ -46,7 +53,7 @@ bool TrayIcon::Notify(DWORD action, bool running) {
     trayIconData.hIcon = icon.get();
     lstrcpynA(trayIconData.szTip, TipText(productName_, running).c_str(), sizeof trayIconData.szTip);
     showsRunning_ = running;
-    return Shell_NotifyIconA(action, &trayIconData) != FALSE;
+    return NotifyShell(action, &trayIconData);
 }
 
 bool TrayIcon::AddTrayIcon(bool running) {
@@ -71,7 +78,7 @@ bool TrayIcon::SetTrayIconState(bool running) {
 bool TrayIcon::RemoveTrayIcon() {
     std::lock_guard<std::mutex> guard(lock_);
     wanted_ = false;
-    const bool removed = Shell_NotifyIconA(NIM_DELETE, &trayIconData) != FALSE;
+    const bool removed = NotifyShell(NIM_DELETE, &trayIconData);
     if (removed) trayIconAdded = false;
     return removed;
 }
