@@ -130,15 +130,13 @@ TEST_F(TrayServiceTest, TheRightButtonAndOpenShowTheMenuAndTheDialogOfTheService
 
     // The first Open makes the dialog, the second shows it again; Cancel hides it each time.
     for (int open = 0; open < 2; ++open) {
-        SCOPED_TRACE(open);
         PostMessageA(window, WM_COMMAND, ID_TRAY_OPEN, 0);
         HWND dialog = nullptr;
         ASSERT_TRUE(Eventually([&] {
             dialog = TopLevelWindowOf(serviceId, nullptr, "Corvane - Manage Applications");
             return dialog && IsWindowVisible(dialog);
         }));
-        // "{New}" and the one stored application.
-        EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_NAME, CB_GETCOUNT, 0, 0), 2);
+        EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_NAME, CB_GETCOUNT, 0, 0), 2) << "{New} and Sleeper, open " << open;
         PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
         EXPECT_TRUE(Eventually([&] { return !IsWindowVisible(dialog); }));
     }
