@@ -231,8 +231,13 @@ void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
         return;
     }
 
-    if (!SetConsoleCtrlHandler(&ServiceHost::ConsoleControlHandler, TRUE))
-        LogEventText("Control Handler could not be installed");
+    // RUNNING as soon as the controls can be answered: a stop finds the thread's queue, the
+    // other reactions need nothing of this thread. The windows come after, and a stop or pause
+    // that came while the service was starting has the last word.
+    {
+        std::lock_guard<std::recursive_mutex> guard(host.stateLock_);
+        if (host.status_.dwCurrentState == SERVICE_START_PENDING) host.SetServiceState(SERVICE_RUNNING);
+    }
     if (host.ui_) host.mainWindow_ = host.ui_->CreateMainWindow(host);
 
     host.RunMessageLoop();
@@ -267,11 +272,6 @@ void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
 
 void ServiceHost::RunMessageLoop() {
     TakeMessageThread();
-    if (isService_) {
-        // A stop or pause that came while the service was starting has the last word.
-        std::lock_guard<std::recursive_mutex> guard(stateLock_);
-        if (status_.dwCurrentState == SERVICE_START_PENDING) SetServiceState(SERVICE_RUNNING);
-    }
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
         if (mainWindow_ && IsDialogMessageA(mainWindow_, &message)) continue;
@@ -365,11 +365,6 @@ void ServiceHost::SetServiceState(DWORD state) {
     if (ui_) ui_->ServiceStateChanged(*this, state);
 }
 
-BOOL WINAPI ServiceHost::ConsoleControlHandler(DWORD type) {
-    if (type == CTRL_LOGOFF_EVENT) Host().logoffSeen_ = true;
-    return FALSE;  // the next handler in the chain sees the event too
-}
-
 bool ServiceHost::IsServiceRunning() const {
     ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager) return false;
@@ -379,9 +374,9 @@ bool ServiceHost::IsServiceRunning() const {
     return QueryServiceStatus(service.get(), &current) && current.dwCurrentState == SERVICE_RUNNING;
 }
 
-void ServiceHost::WithStateHeld(const std::function<void(std::atomic<bool>& logoffSeen)>& look) {
+void ServiceHost::WithStateHeld(const std::function<void()>& look) {
     std::lock_guard<std::recursive_mutex> guard(stateLock_);
-    look(logoffSeen_);
+    look();
 }
 
 void ServiceHost::UnregisterMainWindow(HWND window) {

@@ -58,28 +58,23 @@ public:
     // Makes the calling thread the one whose message loop the last release of a plain COM
     // server ends; its message queue must exist.
     void TakeMessageThread() { messageThreadId_ = GetCurrentThreadId(); }
-    // Dispatches the calling thread's messages until WM_QUIT; reports RUNNING first when the
-    // service is still starting.
+    // Dispatches the calling thread's messages until WM_QUIT.
     void RunMessageLoop();
     // The COM server: its lifetime and the keys its Module class serves.
     ComServer& Server() { return comServer_; }
-    // Set by the console handler at a log-off; the tray's timer clears it once the old
-    // session's taskbar is gone.
-    std::atomic<bool>& LogoffSeen() { return logoffSeen_; }
 
     // The face the user interface sees.
     bool IsRunning() const override { return isRunning_; }
     bool IsServiceRunning() const override;
     void Pause() override { OnServicePause(); }
     void Continue() override { OnServiceContinue(); }
-    void WithStateHeld(const std::function<void(std::atomic<bool>& logoffSeen)>& look) override;
+    void WithStateHeld(const std::function<void()>& look) override;
     void RegisterMainWindow(HWND window) override { mainWindow_ = window; }
     void UnregisterMainWindow(HWND window) override;
 
     // The callbacks that the system calls without a context; they find the host by Host().
     static void WINAPI ServiceMain(DWORD argc, char** argv);
     static DWORD WINAPI ServiceControlHandler(DWORD code, DWORD eventType, void* eventData, void* context);
-    static BOOL WINAPI ConsoleControlHandler(DWORD type);
 
 private:
     // The reactions to the service manager's controls and to the tray's commands; each
@@ -153,8 +148,6 @@ private:
     // The last server lock went while the process still tried to become the service, so no
     // quit was posted: a plain COM server that finds no lock afterwards ends at once.
     std::atomic<bool> lastReleaseUnanswered_{false};
-    // See LogoffSeen.
-    std::atomic<bool> logoffSeen_{false};
     // The main window; only the thread that runs the message loop (which created the window)
     // touches it.
     HWND mainWindow_ = nullptr;

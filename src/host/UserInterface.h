@@ -6,7 +6,6 @@
 #include "host/HostIdentity.h"
 
 #include <windows.h>
-#include <atomic>
 #include <functional>
 
 // The host as its user interface sees it.
@@ -20,10 +19,9 @@ public:
     // The same reactions as the service manager's pause and continue, under the same lock.
     virtual void Pause() = 0;
     virtual void Continue() = 0;
-    // Runs look while no reaction can change the service's state, handing it the flag that the
-    // console handler sets at a log-off (look may clear it). look must not wait for another
-    // thread.
-    virtual void WithStateHeld(const std::function<void(std::atomic<bool>& logoffSeen)>& look) = 0;
+    // Runs look while no reaction can change the service's state. look must not wait for
+    // another thread.
+    virtual void WithStateHeld(const std::function<void()>& look) = 0;
     // The window whose dialog messages the service thread's message loop dispatches, and which
     // the end of the service closes. Called on the thread that runs that loop; unregistering
     // a window that is not the registered one changes nothing.
@@ -39,8 +37,9 @@ class UserInterface {
 public:
     virtual ~UserInterface() = default;
 
-    // On the service thread, before its message loop: creates the hidden main window (and
-    // whatever it drives, such as the tray icon's timer). Null when there is none.
+    // On the service thread, once RUNNING is reported and before its message loop: creates
+    // the hidden main window (and what it owns, such as the tray icon). Null when there is
+    // none.
     virtual HWND CreateMainWindow(UiHost& host) = 0;
     // The service's state has just been reported to the service manager. Called with the
     // host's state lock held, from the control handler's thread, the service thread or a ui

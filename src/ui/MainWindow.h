@@ -1,6 +1,6 @@
 // The program's hidden main window: the owner of the tray icon and its menu. The tray's
-// messages (the icon's callback, the menu's commands, the tray timer, "TaskbarCreated") reach
-// a handler before the window's own procedure sees them.
+// messages (the icon's callback, the menu's commands, "TaskbarCreated", the session tray's
+// timer) reach a handler before the window's own procedure sees them.
 #pragma once
 #include <windows.h>
 

@@ -3,6 +3,7 @@
 #include "base/Conversions.h"
 #include "base/MessageBox.h"
 #include "base/Owners.h"
+#include "base/SystemLibrary.h"
 #include "config/AppCatalog.h"
 #include "config/ServiceKeys.h"
 #include "host/UserInterface.h"
@@ -288,7 +289,9 @@ void ManageAppsDialog::BrowseForProgram() {
     dialog.lpstrTitle = "Corvane - Open";
     dialog.lpstrDefExt = "EXE";
     dialog.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
-    if (GetOpenFileNameA(&dialog)) SetItemText(IDC_PATH, file);
+    // The common dialogs are loaded when the first one is asked for.
+    static const auto openFileName = SystemFunction<decltype(&GetOpenFileNameA)>("comdlg32.dll", "GetOpenFileNameA");
+    if (openFileName && openFileName(&dialog)) SetItemText(IDC_PATH, file);
     Focus(IDC_START_IN);
 }
 

@@ -1,15 +1,27 @@
 #include "ui/ProgramUi.h"
 
+#include "config/ServiceSettings.h"
 #include "ui/MainWindow.h"
 #include "ui/ManageAppsDialog.h"
 #include "ui/PropertiesDialog.h"
 #include "ui/SessionTray.h"
 #include "ui/TrayIcon.h"
 
-#include <atomic>
-
 namespace {
-constexpr UINT_PTR kTrayTimerId = 1;
+
+// Whether anyone can see this process's windows: its session is the console's active one and
+// its window station is interactive. A service on Windows Vista and later runs in a session of
+// its own without an interactive desktop; there "-Tray" shows the icon in the user's session.
+bool HasInteractiveDesktop() {
+    DWORD session = 0;
+    if (ProcessIdToSessionId(GetCurrentProcessId(), &session) && session != WTSGetActiveConsoleSessionId())
+        return false;
+    USEROBJECTFLAGS flags{};
+    DWORD needed = 0;
+    if (!GetUserObjectInformationA(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof flags, &needed)) return true;
+    return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
 }  // namespace
 
 // The service process as its tray sees it: the host's own state and reactions.
@@ -31,51 +43,55 @@ ProgramUi::ProgramUi() = default;
 ProgramUi::~ProgramUi() = default;
 
 HWND ProgramUi::CreateMainWindow(UiHost& host) {
-    // The main window is the Manage Applications dialog, created hidden (its template is not
-    // visible); the tray's Open shows it. It lives until the service ends, when the host
-    // closes it.
-    auto appsDialog = std::make_unique<ManageAppsDialog>(host);
-    const HWND mainWindow = appsDialog->Create(nullptr);
-    if (!mainWindow) return nullptr;
+    // Without an icon to show, or where no one would see it, the service creates no window.
+    const HostIdentity& identity = host.Identity();
+    if (!IsSettingOn(identity.keys, ServiceSetting::EnableTrayIcon) || !HasInteractiveDesktop()) return nullptr;
 
     auto hostTray = std::make_unique<HostTray>(host);
-    const HostIdentity& identity = host.Identity();
     auto tray = std::make_unique<TrayIcon>(identity.instance, identity.serviceName, *hostTray);
     TrayIcon* icon = tray.get();
-    auto window = std::make_unique<MainWindow>(identity.instance, identity.serviceName,
-                                               [&host, icon](UINT message, WPARAM wParam, LPARAM lParam) {
-        if (message == WM_TIMER && wParam == kTrayTimerId) {
-            // Under the state lock, so that a pause cannot come between the check that the
-            // service runs and the icon's running look.
-            host.WithStateHeld([icon](std::atomic<bool>& logoffSeen) { icon->OnTrayTimer(logoffSeen); });
-            return true;
-        }
-        return icon->HandleMessage(message, wParam, lParam);
-    });
+    auto window = std::make_unique<MainWindow>(
+        identity.instance, identity.serviceName,
+        [icon](UINT message, WPARAM wParam, LPARAM lParam) { return icon->HandleMessage(message, wParam, lParam); });
     const HWND handle = window->Window();
     if (!handle) return nullptr;
     tray->SetOwner(handle);
-    tray->SetOpenWindow(mainWindow);
-    SetTimer(handle, kTrayTimerId, kTrayTimerMs, nullptr);
-    // The reactions may run on another thread from now on.
-    host.WithStateHeld([&](std::atomic<bool>&) {
+    // The Manage Applications dialog is created when Open first shows it, hidden (its template
+    // is not visible) and modeless, on this thread; from then on the host's message loop
+    // dispatches its dialog messages and the end of the service closes it.
+    tray->SetOpenWindow([this, &host]() -> HWND {
+        if (!appsDialog_) {
+            auto dialog = std::make_unique<ManageAppsDialog>(host);
+            if (!dialog->Create(nullptr)) return nullptr;
+            host.RegisterMainWindow(dialog->Window());
+            appsDialog_ = std::move(dialog);
+        }
+        return appsDialog_->Window();
+    });
+    // The reactions may run on another thread from now on. The icon shows the state last
+    // reported: a pause or a stop may have come while the window was being created.
+    host.WithStateHeld([&] {
         hostTray_ = std::move(hostTray);
         tray_ = std::move(tray);
         window_ = std::move(window);
-        appsDialog_ = std::move(appsDialog);
+        if (state_ == SERVICE_RUNNING || state_ == SERVICE_PAUSED) (void)tray_->AddTrayIcon(state_ == SERVICE_RUNNING);
     });
-    return mainWindow;
+    return handle;
 }
 
 void ProgramUi::ServiceStateChanged(UiHost&, DWORD state) {
+    state_ = state;
     if (!tray_) return;
-    // The shell refuses a change or removal when no icon is shown; that is no failure here.
+    // The icon follows the state the service reports. A change or removal that the shell
+    // refuses (no icon shown) is no failure here; an icon not shown yet (the setting was off,
+    // or the shell refused it) is added.
     switch (state) {
     case SERVICE_PAUSED:
-        (void)tray_->SetTrayIconState(false);
-        break;
     case SERVICE_RUNNING:
-        (void)tray_->SetTrayIconState(true);
+        if (tray_->IsAdded())
+            (void)tray_->SetTrayIconState(state == SERVICE_RUNNING);
+        else
+            (void)tray_->AddTrayIcon(state == SERVICE_RUNNING);
         break;
     case SERVICE_STOP_PENDING:
         (void)tray_->RemoveTrayIcon();

@@ -1,6 +1,6 @@
-// The user interface that the program hands to its host: in the service, the hidden Manage
-// Applications dialog as the main window, and the tray icon on a hidden window of its own; for "-Configure", the Properties dialog; for "-Tray", the icon in
-// the caller's own session.
+// The user interface that the program hands to its host: in the service, the tray icon on a
+// hidden window of its own and the Manage Applications dialog that its Open shows; for
+// "-Configure", the Properties dialog; for "-Tray", the icon in the caller's own session.
 #pragma once
 #include "host/UserInterface.h"
 
@@ -9,9 +9,6 @@
 class MainWindow;
 class ManageAppsDialog;
 class TrayIcon;
-
-// How often the tray timer of the service ticks.
-inline constexpr UINT kTrayTimerMs = 4000;
 
 class ProgramUi final : public UserInterface {
 public:
@@ -31,5 +28,8 @@ private:
     std::unique_ptr<HostTray> hostTray_;
     std::unique_ptr<TrayIcon> tray_;
     std::unique_ptr<MainWindow> window_;
+    // Created when Open first shows it.
     std::unique_ptr<ManageAppsDialog> appsDialog_;
+    // The state last reported, written under the host's state lock.
+    DWORD state_ = SERVICE_STOPPED;
 };

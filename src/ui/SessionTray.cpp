@@ -99,7 +99,7 @@ DWORD RunSessionTray(UiHost& host) {
     // Open shows the Manage Applications dialog here too; it edits the same registry keys.
     ManageAppsDialog appsDialog(host);
     const HWND appsWindow = appsDialog.Create(nullptr);
-    if (appsWindow) tray.SetOpenWindow(appsWindow);
+    if (appsWindow) tray.SetOpenWindow([appsWindow] { return appsWindow; });
     const HWND mainWindow = window.Window();
     host.RegisterMainWindow(mainWindow);
     SetTimer(window.Window(), kFollowTimerId, kSessionTrayFollowMs, nullptr);

@@ -2,6 +2,7 @@
 
 #include "base/MessageBox.h"
 #include "base/Owners.h"
+#include "base/SystemLibrary.h"
 #include "config/ServiceSettings.h"
 #include "host/Security.h"
 #include "resource.h"
@@ -11,16 +12,10 @@
 
 namespace {
 
-std::mutex taskbarCheckLock;
-std::function<bool()> taskbarCheck;
-
-bool TaskbarExists() {
-    std::function<bool()> check;
-    {
-        std::lock_guard<std::mutex> guard(taskbarCheckLock);
-        check = taskbarCheck;
-    }
-    return check ? check() : FindWindowA("Shell_TrayWnd", nullptr) != nullptr;
+// The shell is loaded with the first icon: a service without one never needs it.
+bool NotifyShell(DWORD action, NOTIFYICONDATAA* data) {
+    static const auto notify = SystemFunction<decltype(&Shell_NotifyIconA)>("shell32.dll", "Shell_NotifyIconA");
+    return notify && notify(action, data) != FALSE;
 }
 
 // Each item is enabled in one state of the service and grayed in the other.
@@ -42,11 +37,6 @@ void TrayIcon::SetOwner(HWND owner) {
     owner_ = owner;
 }
 
-void TrayIcon::SetTaskbarCheckForTesting(std::function<bool()> check) {
-    std::lock_guard<std::mutex> guard(taskbarCheckLock);
-    taskbarCheck = std::move(check);
-}
-
 std::string TrayIcon::TipText(const std::string& productName, bool running) {
     std::string tip = productName + (running ? " is running" : " is paused");
     if (tip.size() > 63) tip.resize(63);
@@ -63,12 +53,13 @@ bool TrayIcon::Notify(DWORD action, bool running) {
     trayIconData.hIcon = icon.get();
     lstrcpynA(trayIconData.szTip, TipText(productName_, running).c_str(), sizeof trayIconData.szTip);
     showsRunning_ = running;
-    return Shell_NotifyIconA(action, &trayIconData) != FALSE;
+    return NotifyShell(action, &trayIconData);
 }
 
 bool TrayIcon::AddTrayIcon(bool running) {
     if (!IsSettingOn(service_.Identity().keys, ServiceSetting::EnableTrayIcon)) return false;
     std::lock_guard<std::mutex> guard(lock_);
+    wanted_ = true;
     trayIconData.cbSize = NOTIFYICONDATAA_V1_SIZE;
     trayIconData.hWnd = owner_;
     trayIconData.uID = kTrayIconId;
@@ -86,20 +77,10 @@ bool TrayIcon::SetTrayIconState(bool running) {
 
 bool TrayIcon::RemoveTrayIcon() {
     std::lock_guard<std::mutex> guard(lock_);
-    const bool removed = Shell_NotifyIconA(NIM_DELETE, &trayIconData) != FALSE;
+    wanted_ = false;
+    const bool removed = NotifyShell(NIM_DELETE, &trayIconData);
     if (removed) trayIconAdded = false;
     return removed;
-}
-
-void TrayIcon::OnTrayTimer(std::atomic<bool>& logoffSeen) {
-    if (logoffSeen) {
-        // The old user's taskbar still exists: wait. Once it is gone, the icon went with it.
-        if (TaskbarExists()) return;
-        logoffSeen = false;
-        trayIconAdded = false;
-    } else if (!trayIconAdded && service_.IsServiceRunning()) {
-        (void)AddTrayIcon(true);  // a refused add is tried again at the next tick
-    }
 }
 
 bool TrayIcon::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -188,11 +169,11 @@ void TrayIcon::OnCommand(UINT command) {
 }
 
 void TrayIcon::OnTaskbarCreated() {
-    // A new taskbar knows no icon: the one shown before is added again in its look.
+    // A new taskbar knows no icon: the one asked for is added again in its look.
     bool running;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        if (!trayIconAdded) return;
+        if (!wanted_) return;
         trayIconAdded = false;
         running = showsRunning_;
     }
@@ -200,7 +181,8 @@ void TrayIcon::OnTaskbarCreated() {
 }
 
 void TrayIcon::ShowOwner() {
-    const HWND shown = openWindow_ ? openWindow_ : owner_;
+    const HWND shown = openWindow_ ? openWindow_() : owner_;
+    if (!shown) return;
     ShowWindow(shown, SW_SHOWNORMAL);
     SetForegroundWindow(shown);
 }

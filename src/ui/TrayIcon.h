@@ -3,7 +3,9 @@
 //
 // The icon belongs to an owner window (the hidden main window), which receives the icon's
 // callback message, the menu's commands and the shell's "TaskbarCreated" broadcast and hands
-// them to HandleMessage. The icon operations may be called from any thread (the service's
+// them to HandleMessage. A taskbar that starts (after a log-off, a restart of the shell, or
+// the first time when it was not there yet) broadcasts "TaskbarCreated": the icon asked for
+// is added again then, so nothing needs to look at the shell on a timer. The icon operations may be called from any thread (the service's
 // reactions run on the control handler's thread); one lock keeps the icon record whole.
 #pragma once
 #include "host/HostIdentity.h"
@@ -45,25 +47,21 @@ public:
     // The window that owns the icon and the menu; Open shows it unless SetOpenWindow names
     // another one.
     void SetOwner(HWND owner);
-    // The window that Open and a double-click show (the Manage Applications dialog).
-    void SetOpenWindow(HWND window) { openWindow_ = window; }
+    // The window that Open and a double-click show (the Manage Applications dialog), asked for
+    // each time; null shows nothing.
+    void SetOpenWindow(std::function<HWND()> openWindow) { openWindow_ = std::move(openWindow); }
     HWND Owner() const { return owner_; }
 
     // Adds the icon in the running or paused look unless EnableTrayIcon is 0. Returns the
-    // shell's success.
+    // shell's success; a refused icon is still asked for, and added at "TaskbarCreated".
     bool AddTrayIcon(bool running);
     // Changes look and tip of the icon shown; the shell refuses when none is shown.
     bool SetTrayIconState(bool running);
-    // Deletes the icon; the shell refuses when none is shown.
+    // Deletes the icon, which is no longer asked for; the shell refuses when none is shown.
     bool RemoveTrayIcon();
     bool IsAdded() const { return trayIconAdded; }
     // The look last asked for: running (else paused).
     bool ShowsRunning() const { return showsRunning_; }
-
-    // One tick of the service's tray timer. After a log-off (logoffSeen), the icon is forgotten
-    // once the old taskbar is gone; otherwise it is added when the service control manager
-    // reports RUNNING and no icon is shown.
-    void OnTrayTimer(std::atomic<bool>& logoffSeen);
 
     // The tray's messages on the owner window: the icon's callback, the menu's commands and
     // "TaskbarCreated". False for every other message.
@@ -72,10 +70,6 @@ public:
     // Menu 201 with the item states for the service's state and "&Open" as default item;
     // null when it cannot be loaded. The caller destroys it.
     static HMENU LoadTrayMenu(HINSTANCE module, bool running);
-
-    // Tests answer whether the shell's taskbar exists in place of the search for its window;
-    // an empty function restores the search.
-    static void SetTaskbarCheckForTesting(std::function<bool()> check);
 
     // The tip for a look: the product name and " is running" or " is paused", cut to 63
     // characters.
@@ -100,5 +94,7 @@ private:
     NOTIFYICONDATAA trayIconData{};
     std::atomic<bool> trayIconAdded{false};
     std::atomic<bool> showsRunning_{true};
-    HWND openWindow_ = nullptr;
+    // Added with the setting on and not removed since, whether or not the shell took it.
+    std::atomic<bool> wanted_{false};
+    std::function<HWND()> openWindow_;
 };

@@ -6,6 +6,7 @@
 #include "support/SleeperReports.h"
 #include "support/ServiceFixture.h"
 #include "support/TestSupport.h"
+#include "support/WindowDriver.h"
 #include "Guids.h"
 #include "resource.h"
 
@@ -257,14 +258,16 @@ TEST_F(LaunchServiceTest, MalformedValuesAreReportedOnceAndHarmNoOtherApplicatio
     EXPECT_TRUE(Eventually([] { return Running("sleeper.exe") == 0; }, 10000)) << Running("sleeper.exe");
 }
 
-TEST_F(LaunchServiceTest, TheHiddenMainDialogLivesUntilStopAndWhatItAddsIsLaunchedAtTheNextStart) {
+TEST_F(LaunchServiceTest, TheMainDialogMadeAtTheFirstOpenLivesUntilStopAndWhatItAddsIsLaunchedAtTheNextStart) {
+    SetSetting("EnableTrayIcon", 1);  // without the icon the service makes no window
     Start();
+    EXPECT_EQ(FindWindowA(nullptr, "Corvane - Manage Applications"), nullptr) << "made at the first Open only";
+    // Shown by the tray's Open, filled and saved as a person would.
+    const std::vector<DWORD> service = ProcessIdsNamed("corvane.exe");
+    ASSERT_EQ(service.size(), 1u);
+    PostMessageA(ProductMainWindow(service[0]), WM_COMMAND, ID_TRAY_OPEN, 0);
     HWND dialog = nullptr;
     ASSERT_TRUE(Eventually([&] { return (dialog = FindWindowA(nullptr, "Corvane - Manage Applications")) != nullptr; }));
-    EXPECT_FALSE(IsWindowVisible(dialog));
-
-    // Shown as the tray shows it, filled and saved as a person would.
-    ShowWindow(dialog, SW_SHOWNORMAL);
     SetItemText(dialog, IDC_NAME, "Added");
     SetItemText(dialog, IDC_PATH, sleeper);
     SetItemText(dialog, IDC_ARGUMENTS, ReportArgs("added"));

@@ -109,7 +109,8 @@ TEST_F(TrayServiceTest, ATaskbarCreatedBroadcastBringsTheIconBackInItsLook) {
     }
 }
 
-TEST_F(TrayServiceTest, TheRightButtonOpensTheMenuOwnedByTheService) {
+TEST_F(TrayServiceTest, TheRightButtonAndOpenShowTheMenuAndTheDialogOfTheService) {
+    AddApplication("Sleeper", 1, BuildPath("sleeper.exe"), "--seconds 600 tray");
     Start();
     ASSERT_TRUE(ShellShows(kRunning));
     HWND window = ServiceWindow();
@@ -126,6 +127,19 @@ TEST_F(TrayServiceTest, TheRightButtonOpensTheMenuOwnedByTheService) {
     PostMessageA(menu, WM_KEYDOWN, VK_ESCAPE, 0);
     EXPECT_TRUE(Eventually([&] { return !IsWindowVisible(menu); }));
     EXPECT_EQ(QueryServiceState(kService), static_cast<DWORD>(SERVICE_RUNNING));
+
+    // The first Open makes the dialog, the second shows it again; Cancel hides it each time.
+    for (int open = 0; open < 2; ++open) {
+        PostMessageA(window, WM_COMMAND, ID_TRAY_OPEN, 0);
+        HWND dialog = nullptr;
+        ASSERT_TRUE(Eventually([&] {
+            dialog = TopLevelWindowOf(serviceId, nullptr, "Corvane - Manage Applications");
+            return dialog && IsWindowVisible(dialog);
+        }));
+        EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_NAME, CB_GETCOUNT, 0, 0), 2) << "{New} and Sleeper, open " << open;
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        EXPECT_TRUE(Eventually([&] { return !IsWindowVisible(dialog); }));
+    }
 }
 
 TEST_F(TrayServiceTest, ConfigureSavedWithTheTrayBoxUncheckedLeavesTheServicesIcon) {

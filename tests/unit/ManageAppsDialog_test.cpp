@@ -97,6 +97,17 @@ TEST_F(ManageAppsDialogTest, AddsAStandardAndAnActiveXApplicationAsTheCatalogueS
     BoxAnswers answers;
     HWND window = Open();
     Fill(window, "Editor", program, "", "2");
+    // Browse shows the system's file dialog; cancelled, it leaves the path as it was.
+    bool browsed = false;
+    {
+        WhenShown fileDialog("Corvane - Open", [&](HWND open) {
+            browsed = open != nullptr;
+            PostMessageA(open, WM_COMMAND, IDCANCEL, 0);
+        });
+        Click(window, IDC_OPEN);
+    }
+    EXPECT_TRUE(browsed);
+    EXPECT_EQ(ItemText(window, IDC_PATH), program);
     SetItemText(window, IDC_START_IN, "C:\\");
     SetItemText(window, IDC_ARGUMENTS, "-q");
     Choose(window, IDC_WINDOW, "Maximized");

@@ -1,5 +1,5 @@
 // The tray icon in this process, read back through the shell's notification area: its looks
-// and tips, the EnableTrayIcon setting, the timer with its log-off handling, "TaskbarCreated",
+// and tips, the EnableTrayIcon setting, "TaskbarCreated" (also after a log-off),
 // the menu's item states and commands, and the access checks.
 #include "base/MessageBox.h"
 #include "host/Security.h"
@@ -67,8 +67,6 @@ protected:
         window.reset();
         SetMessageBoxResponder(nullptr);
         SetAdministratorCheckForTesting(nullptr);
-        TrayIcon::SetTaskbarCheckForTesting(nullptr);
-        Host().LogoffSeen() = false;
         WriteDword(HKEY_LOCAL_MACHINE, Host().Identity().keys.parameters, "EnableTrayIcon", 1);
     }
     // Deletes the icon in the shell without the program knowing, as a taskbar that goes away
@@ -168,53 +166,20 @@ TEST(TrayMenu, ItemStatesFollowTheServicesState) {
     }
 }
 
-TEST_F(TrayTest, TheTimerAddsTheIconOnceTheServiceRunsAndNeverTwice) {
-    std::atomic<bool> noLogoff{false};
-    service.serviceRunning = false;
-    tray.OnTrayTimer(noLogoff);
-    EXPECT_EQ(ShellTip(), "");
-    service.serviceRunning = true;
-    tray.OnTrayTimer(noLogoff);
-    EXPECT_EQ(ShellTip(), kRunningTip);
-    tray.OnTrayTimer(noLogoff);
-    EXPECT_EQ(ShellIconsTipped(kRunningTip), 1u);
-
-    // A taskbar that restarts without a log-off loses the icon; the timer does not know, but
-    // the new taskbar's broadcast brings the icon back in its look.
-    ASSERT_TRUE(tray.SetTrayIconState(false));
+TEST_F(TrayTest, ANewTaskbarGetsTheIconAskedForInItsLastLookAndNoOther) {
+    // A taskbar that goes away (a log-off, a restart of the shell) takes the icon along; the
+    // change made meanwhile is refused but kept as the look the new taskbar's broadcast shows.
+    const UINT taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+    ASSERT_TRUE(tray.AddTrayIcon(true));
     ShellForgetsTheIcon();
-    tray.OnTrayTimer(noLogoff);
-    EXPECT_EQ(ShellTip(), "");
-    Send(RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    EXPECT_FALSE(tray.SetTrayIconState(false));
+    Send(taskbarCreated, 0, 0);
     EXPECT_EQ(ShellTip(), kPausedTip);
-}
-
-TEST_F(TrayTest, AfterALogOffTheIconReturnsOnceANewTaskbarExists) {
-    bool taskbar = true;
-    TrayIcon::SetTaskbarCheckForTesting([&] { return taskbar; });
-    std::atomic<bool>& logoffSeen = Host().LogoffSeen();
-    tray.OnTrayTimer(logoffSeen);
-    ASSERT_EQ(ShellTip(), kRunningTip);
-
-    // Other console events are not a log-off; the handler lets every event pass on.
-    EXPECT_FALSE(ServiceHost::ConsoleControlHandler(CTRL_SHUTDOWN_EVENT));
-    EXPECT_FALSE(logoffSeen);
-    EXPECT_FALSE(ServiceHost::ConsoleControlHandler(CTRL_LOGOFF_EVENT));
-    EXPECT_TRUE(logoffSeen);
-    ShellForgetsTheIcon();
-    // The old user's taskbar is still there: the ticks wait.
-    tray.OnTrayTimer(logoffSeen);
-    EXPECT_TRUE(logoffSeen);
-    EXPECT_TRUE(tray.IsAdded());
-    // It is gone: the icon is forgotten.
-    taskbar = false;
-    tray.OnTrayTimer(logoffSeen);
-    EXPECT_FALSE(logoffSeen);
-    EXPECT_FALSE(tray.IsAdded());
-    // The next user's taskbar exists: the next tick adds the icon again.
-    taskbar = true;
-    tray.OnTrayTimer(logoffSeen);
-    EXPECT_EQ(ShellTip(), kRunningTip);
+    EXPECT_EQ(ShellIconsTipped(kPausedTip), 1u);
+    // An icon removed is not asked for: a new taskbar shows none.
+    ASSERT_TRUE(tray.RemoveTrayIcon());
+    Send(taskbarCreated, 0, 0);
+    EXPECT_EQ(ShellTip(), "");
 }
 
 TEST_F(TrayTest, OpenPropertiesAndDoubleClickAreRefusedToANonAdministrator) {
