@@ -44,7 +44,7 @@ void ProductServiceTest::AddApplication(const std::string& name, DWORD instances
 }
 
 void ProductServiceTest::Start() {
-    ASSERT_TRUE(StartServiceNamed(kService));
+    ASSERT_TRUE(StartServiceNamed(kService)) << "StartService: error " << GetLastError();
     ASSERT_TRUE(WaitForServiceState(kService, SERVICE_RUNNING));
 }
 
