@@ -33,6 +33,15 @@ wine_session_start() {
 wine_session_stop() {
   wineserver -k >/dev/null 2>&1 || true
   wineserver -w >/dev/null 2>&1 || true
+  # Now and then a Wine process outlives its server (seen: winedevice.exe); it is ended by hand,
+  # so that nothing of the session is left running.
+  local pid
+  for pid in $(pgrep -f '\.exe|/usr/lib/wine/' 2>/dev/null); do
+    case "$(cat /proc/"$pid"/comm 2>/dev/null)" in bash|sh|xvfb-run|timeout|ctest|"") continue ;; esac
+    if { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+      kill -9 "$pid" 2>/dev/null || true
+    fi
+  done
 }
 
 wine_desktop_session() {
