@@ -145,9 +145,12 @@ void ServiceHost::EndRun() {
     CoUninitialize();
 }
 
-bool ServiceHost::StartLaunchWorker(LaunchTracker::Ticket ticket) {
+bool ServiceHost::StartLaunchWorker(LaunchTracker::Ticket ticket, std::function<void()> then) {
     // A pass ends by its ticket, which a stop or pause cancels; it needs no signal of its own.
-    return StartWorker([this, ticket] { (void)RunLaunchWorker(identity_.keys, tracker_, ticket, &supervisor_); });
+    return StartWorker([this, ticket, then = std::move(then)] {
+        (void)RunLaunchWorker(identity_.keys, tracker_, ticket, &supervisor_);
+        if (then) then();
+    });
 }
 
 bool ServiceHost::StartWorker(std::function<void()> work) {
@@ -218,10 +221,7 @@ void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
     // comes before the worker runs still cancels its pass.
     // The pre-shutdown time is asked for after the pass, off the way to RUNNING and to the
     // first programs.
-    if (!host.StartWorker([&host, ticket = host.tracker_.BeginPass()] {
-            (void)RunLaunchWorker(host.identity_.keys, host.tracker_, ticket, &host.supervisor_);
-            host.AskForShutdownTime();
-        })) {
+    if (!host.StartLaunchWorker(host.tracker_.BeginPass(), [&host] { host.AskForShutdownTime(); })) {
         // Report the failure as stopped rather than leave the service start pending forever.
         DWORD error = GetLastError();
         LogEventText("Could not create worker thread");

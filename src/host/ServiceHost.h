@@ -99,7 +99,8 @@ private:
     void AdvanceCheckpoint();
     // Starts a launch pass with ticket on a worker of its own; false (last error set) when the
     // worker's thread cannot be created.
-    bool StartLaunchWorker(LaunchTracker::Ticket ticket);
+    // then, when given, runs on the worker after the pass.
+    bool StartLaunchWorker(LaunchTracker::Ticket ticket, std::function<void()> then = {});
     // Runs work on a worker of the host's own; false (last error set) when its thread cannot be
     // created. Workers that have ended are let go here.
     bool StartWorker(std::function<void()> work);

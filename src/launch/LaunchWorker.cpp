@@ -32,7 +32,7 @@ bool LaunchProgram(LaunchTracker& tracker, LaunchTracker::Ticket ticket, const s
         // A failed start has reported itself; the pass goes on with the next instance.
         if (FAILED(StartProgram(record, started, job, supervisor ? supervisor->Output() : nullptr, instance + 1)))
             continue;
-        if (supervisor) supervisor->Adopt(name, instance + 1, started);
+        if (supervisor) supervisor->Adopt(name, started);
         launch.Track(started.process.release());
     }
     return true;

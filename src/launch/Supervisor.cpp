@@ -83,7 +83,8 @@ HANDLE Supervisor::JobForNewPrograms() {
     return job_.get();
 }
 
-void Supervisor::Adopt(const std::string& application, DWORD instance, const StartedProgram& started) {
+void Supervisor::Adopt(const std::string& application, const StartedProgram& started) {
+    const DWORD instance = started.instance;
     ReportJobError(application, started);
     if (board_) board_->Started(application, instance, false, started.processId);
     if (ReadApplication(keys_, application).restartOnExit != 1) {

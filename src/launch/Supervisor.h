@@ -58,8 +58,8 @@ public:
     // Called for every standard program that a launch has just started, before it is tracked:
     // reports (once) a program that could not join the job, and watches the program when its
     // application's RestartOnExit is 1 (else, while the status is published, waits for its exit
-    // only to publish it). instance counts from 1.
-    void Adopt(const std::string& application, DWORD instance, const StartedProgram& started);
+    // only to publish it).
+    void Adopt(const std::string& application, const StartedProgram& started);
     StatusBoard* Board() const { return board_; }
 
     // The service's state, set by the reactions before they end anything.

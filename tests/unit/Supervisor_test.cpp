@@ -53,9 +53,9 @@ TEST(SupervisorJob, AProgramThatCannotJoinTheJobIsReportedOnceWithItsError) {
         Supervisor supervisor(TestKeys(), tracker);
         StartedProgram joined, outside;
         outside.jobError = ERROR_ACCESS_DENIED;
-        supervisor.Adopt("First", 1, joined);
-        supervisor.Adopt("Second", 1, outside);
-        supervisor.Adopt("Third", 1, outside);
+        supervisor.Adopt("First", joined);
+        supervisor.Adopt("Second", outside);
+        supervisor.Adopt("Third", outside);
     }
     SetEventSink({});
     ASSERT_EQ(events.size(), 1u);
