@@ -1,9 +1,13 @@
 // Log benchmark: program output through the service's logs against the same program handed a
 // file as its standard output (the floor), under the same Wine in one run.
 //
-// Throughput: the sleeper prints 256 MiB (or the MiB given as the first argument) of 100-byte lines as fast as it can; the floor's time
-// runs from its creation to its exit, the service's from the start request until the log holds
-// every byte. Then 100 programs at once, 2.56 MiB each (256 MiB in all), each with its own file.
+// Throughput: the sleeper prints 256 MiB (or the MiB given as the first argument) of 100-byte
+// lines as fast as it can, once a write per line and once gathered into 4 KiB writes as a C
+// runtime's buffered output does; the floor's time runs from its creation to its exit, the
+// service's from the start request until the log holds every byte. Beside them, the same
+// program's output through a plain anonymous pipe that a thread of the benchmark reads with
+// blocking reads into a file: what a pipe itself costs on this system. Then 100 programs at
+// once, 2.56 MiB each (256 MiB in all), each with its own file.
 // Working set: the service's peak while the 100 print, against the service running the same
 // 100 programs without logs. Delay: a program prints a line every 50 ms with the time it wrote
 // it; the benchmark watches the log and takes the time it sees each line.
@@ -48,9 +52,27 @@ unsigned long long FileBytes(const std::string& path) {
     return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-std::string PrintArgs(unsigned long long bytes, const ReportDirectory& reports) {
+std::string PrintArgs(unsigned long long bytes, DWORD writeBytes, const ReportDirectory& reports) {
     return "--print " + std::to_string(bytes / kLineBytes) + " --line-bytes " + std::to_string(kLineBytes) +
-           " --report " + reports.path();
+           " --write-bytes " + std::to_string(writeBytes) + " --report " + reports.path();
+}
+
+// What one copier thread copies from a pipe into a file.
+struct Copy {
+    HANDLE pipe = nullptr;
+    HANDLE file = nullptr;
+    unsigned long long bytes = 0;  // it ends once it has copied these, or when every writer has gone
+};
+
+DWORD WINAPI CopyPipe(void* argument) {
+    Copy& copy = *static_cast<Copy*>(argument);
+    std::vector<char> buffer(64 * 1024);
+    DWORD read = 0, written = 0;
+    for (unsigned long long copied = 0; copied < copy.bytes; copied += read)
+        if (!ReadFile(copy.pipe, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) || read == 0 ||
+            !WriteFile(copy.file, buffer.data(), read, &written, nullptr))
+            break;
+    return 0;
 }
 
 // The service as the end-to-end tests make and remove it.
@@ -60,25 +82,51 @@ struct Service : ProductServiceTest {
     using ProductServiceTest::SetSetting;
 };
 
-// count sleepers, each with its standard output handed a file of its own; seconds until all ended.
-double Floor(DWORD count, unsigned long long bytesEach, const std::string& folder, const ReportDirectory& reports) {
+// count sleepers, each with its standard output handed a file of its own, or (piped) a pipe that
+// a thread of this program copies into that file; seconds until all ended, or (piped) until
+// every file holds all that its program printed (a program that Wine keeps from ending after
+// that is ended then).
+double Floor(DWORD count, unsigned long long bytesEach, DWORD writeBytes, bool piped, const std::string& folder,
+             const ReportDirectory& reports) {
     reports.Clear();
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    std::vector<UniqueHandle> processes;
+    std::vector<UniqueHandle> processes, files, pipes, copiers;
+    std::vector<Copy> copied(count);
     const auto started = Clock::now();
     for (DWORD i = 0; i < count; ++i) {
-        UniqueHandle file(CreateFileA((folder + "\\floor-" + std::to_string(i) + ".log").c_str(), GENERIC_WRITE,
-                                      FILE_SHARE_READ, &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        files.emplace_back(CreateFileA((folder + "\\floor-" + std::to_string(i) + ".log").c_str(), GENERIC_WRITE,
+                                       FILE_SHARE_READ, &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        UniqueHandle programEnd;
+        if (piped) {
+            HANDLE read = nullptr, write = nullptr;
+            if (!CreatePipe(&read, &write, &inherit, 0)) return -1;
+            SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+            pipes.emplace_back(read);
+            programEnd.reset(write);
+        }
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = file.get();
-        std::string line = "\"" + BuildPath("sleeper.exe") + "\" " + PrintArgs(bytesEach, reports) + " --seconds 0";
+        startup.hStdOutput = piped ? programEnd.get() : files.back().get();
+        std::string line = "\"" + BuildPath("sleeper.exe") + "\" " + PrintArgs(bytesEach, writeBytes, reports) + " --seconds 0";
         PROCESS_INFORMATION created{};
-        if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &created))
+        // With a console of its own, as the service starts every program.
+        if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE, nullptr, nullptr, &startup,
+                            &created))
             return -1;
         CloseHandle(created.hThread);
         processes.emplace_back(created.hProcess);
+        if (piped) {
+            programEnd.reset();  // the pipe ends when the program's end is gone
+            copied[i] = {pipes.back().get(), files.back().get(), bytesEach / kLineBytes * kLineBytes};
+            copiers.emplace_back(CreateThread(nullptr, 0, CopyPipe, &copied[i], 0, nullptr));
+        }
+    }
+    for (const auto& copier : copiers) WaitForSingleObject(copier.get(), INFINITE);
+    if (piped) {
+        const double seconds = SecondsSince(started);
+        for (const auto& process : processes) TerminateProcess(process.get(), 0);
+        return seconds;
     }
     for (const auto& process : processes) WaitForSingleObject(process.get(), INFINITE);
     return SecondsSince(started);
@@ -103,12 +151,12 @@ struct ServiceRun {
 
 // The service runs count instances that print bytesEach each (logged to folder\svc.log when
 // logged); until every log is complete (or, unlogged, every program runs), sampling its working set.
-ServiceRun RunService(DWORD count, unsigned long long bytesEach, bool logged, const std::string& folder,
-                      const ReportDirectory& reports) {
+ServiceRun RunService(DWORD count, unsigned long long bytesEach, DWORD writeBytes, bool logged,
+                      const std::string& folder, const ReportDirectory& reports) {
     reports.Clear();
     DeleteLogs(folder, count);
     WriteDword(HKEY_LOCAL_MACHINE, kApplication, "Instances", count);
-    WriteString(HKEY_LOCAL_MACHINE, kApplication, "CmdLineArgs", PrintArgs(bytesEach, reports));
+    WriteString(HKEY_LOCAL_MACHINE, kApplication, "CmdLineArgs", PrintArgs(bytesEach, writeBytes, reports));
     if (logged) WriteString(HKEY_LOCAL_MACHINE, kApplication, kStdoutPathValue, folder + "\\svc.log");
     else (void)RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kApplication.c_str(), kStdoutPathValue);
     ServiceRun run;
@@ -183,26 +231,32 @@ int main(int argc, char** argv) {
     WriteDword(HKEY_LOCAL_MACHINE, kApplication, "Attrib", SW_SHOWNORMAL);
 
     bool complete = true;
-    std::printf("%9s  %10s %10s %9s %9s %7s\n", "programs", "MiB each", "floor", "service", "MiB/s svc", "ratio");
-    for (DWORD count : {1u, 100u}) {
-        const unsigned long long each = kTotalBytes / count;
-        const double floor = Floor(count, each, folder, reports);
-        const ServiceRun service = RunService(count, each, true, folder, reports);
-        for (DWORD i = 0; i < count; ++i) DeleteFileA((folder + "\\floor-" + std::to_string(i) + ".log").c_str());
-        if (floor < 0 || service.seconds < 0) {
-            std::printf("%lu program(s) failed (floor %.1f s, service %.1f s)\n", count, floor, service.seconds);
-            complete = false;
-            continue;
+    std::printf("%9s %8s %10s %9s %9s %9s %9s %10s %10s\n", "programs", "write", "MiB each", "floor", "pipe",
+                "service", "MiB/s svc", "svc/floor", "svc/pipe");
+    for (DWORD writeBytes : {0u, 4096u}) {
+        for (DWORD count : {1u, 100u}) {
+            const unsigned long long each = kTotalBytes / count;
+            const double floor = Floor(count, each, writeBytes, false, folder, reports);
+            const double pipe = Floor(count, each, writeBytes, true, folder, reports);
+            const ServiceRun service = RunService(count, each, writeBytes, true, folder, reports);
+            for (DWORD i = 0; i < count; ++i) DeleteFileA((folder + "\\floor-" + std::to_string(i) + ".log").c_str());
+            if (floor < 0 || pipe < 0 || service.seconds < 0) {
+                std::printf("%lu program(s) failed (floor %.1f s, pipe %.1f s, service %.1f s)\n", count, floor, pipe,
+                            service.seconds);
+                complete = false;
+                continue;
+            }
+            std::printf("%9lu %8s %10.2f %8.2fs %8.2fs %8.2fs %9.1f %10.2f %10.2f\n", count,
+                        writeBytes ? "4 KiB" : "line", each / 1048576.0, floor, pipe, service.seconds,
+                        kTotalBytes / 1048576.0 / service.seconds, floor / service.seconds, pipe / service.seconds);
+            if (count == 100 && writeBytes == 0) {
+                const ServiceRun quiet = RunService(count, 0, 0, false, folder, reports);
+                std::printf("service working set: %.1f MiB without logs, peak %.1f MiB with 100 logs: growth %.1f MiB\n",
+                            quiet.peakWorkingSet / 1048576.0, service.peakWorkingSet / 1048576.0,
+                            (static_cast<double>(service.peakWorkingSet) - quiet.peakWorkingSet) / 1048576.0);
+            }
+            std::fflush(stdout);
         }
-        std::printf("%9lu  %10.2f %9.2fs %8.2fs %9.1f %7.2f\n", count, each / 1048576.0, floor, service.seconds,
-                    kTotalBytes / 1048576.0 / service.seconds, floor / service.seconds);
-        if (count == 100) {
-            const ServiceRun quiet = RunService(count, 0, false, folder, reports);
-            std::printf("service working set: %.1f MiB without logs, peak %.1f MiB with 100 logs: growth %.1f MiB\n",
-                        quiet.peakWorkingSet / 1048576.0, service.peakWorkingSet / 1048576.0,
-                        (static_cast<double>(service.peakWorkingSet) - quiet.peakWorkingSet) / 1048576.0);
-        }
-        std::fflush(stdout);
     }
     std::vector<double> delays = Delays(folder, reports);
     if (delays.empty()) {

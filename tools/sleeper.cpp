@@ -3,7 +3,8 @@
 //
 //   sleeper.exe [--report DIR] [--seconds N] [--exit-code N] [--marker FILE] [--window]
 //               [--ignore-close] [--ctrl-c] [--ignore-ctrl-c] [--children N]
-//               [--print N] [--print-err N] [--rate N] [--line-bytes N] [other words]
+//               [--inherit] [--print N] [--print-err N] [--rate N] [--line-bytes N]
+//               [--write-bytes N] [other words]
 //
 // With --report it writes DIR\sleeper-<pid>-<n>.txt (n makes the name new even when a process
 // id comes back) with one "name=value" line each for: pid, commandline (GetCommandLineA as
@@ -17,13 +18,16 @@
 // DIR\ended-<pid>.txt holding "how=close" and ends the program with 0 (--ignore-close: the
 // window stays); --ctrl-c handles Ctrl+C the same way with "how=ctrl-c" (--ignore-ctrl-c: it
 // goes on); without either, Ctrl+C ends it the system's way. --children N starts a copy of
-// itself with --children N-1 (and the same --report), so N generations run below it. Other
+// itself with --children N-1 (and the same --report), so N generations run below it; with
+// --inherit they inherit its standard handles (and so hold its output pipe open). Other
 // words are ignored, so tests can tell instances apart by them.
 //
 // --print N and --print-err N write N lines to standard output and error, first thing, each
 // "<pid> out <i>" or "<pid> err <i>" (i from 1; padded with 'x' to --line-bytes N bytes with its
 // line end), alternating, --rate N lines a second on each (absent: as fast as it can); with
 // --write-times each line begins with the system time (FILETIME, decimal) at which it is written.
+// Each line is one write, unless --write-bytes N gathers them into writes of about N bytes, as
+// a C runtime's buffered standard output does (the rest is written at the end).
 #include <windows.h>
 
 #include <cstdio>
@@ -103,10 +107,12 @@ struct Options {
     bool ctrlC = false;
     bool ignoreCtrlC = false;
     int children = 0;
+    bool inherit = false;
     DWORD print = 0;
     DWORD printErr = 0;
     DWORD rate = 0;
     DWORD lineBytes = 0;
+    DWORD writeBytes = 0;
     bool writeTimes = false;
 };
 Options options;
@@ -140,10 +146,17 @@ void StartChild() {
     GetModuleFileNameA(nullptr, self, sizeof self);
     std::string line = "\"" + std::string(self) + "\" --children " + std::to_string(options.children - 1);
     if (!options.reportDirectory.empty()) line += " --report \"" + options.reportDirectory + "\"";
+    if (options.inherit) line += " --inherit";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
+    if (options.inherit) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    }
     PROCESS_INFORMATION created{};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &created))
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, options.inherit, 0, nullptr, nullptr, &startup, &created))
         return;
     CloseHandle(created.hThread);
     CloseHandle(created.hProcess);
@@ -174,8 +187,15 @@ void Wait(HWND window, DWORD milliseconds) {
     while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
 }
 
-// Writes each line whole, unbuffered, so that a reader sees every line as soon as it is written.
+// Writes each line whole, unbuffered (unless --write-bytes), so that a reader sees every line as
+// soon as it is written.
 void PrintLines() {
+    std::string pending[2];
+    const auto write = [](DWORD handle, std::string& text) {
+        DWORD written = 0;
+        if (!text.empty()) WriteFile(GetStdHandle(handle), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        text.clear();
+    };
     const DWORD lines = options.print > options.printErr ? options.print : options.printErr;
     for (DWORD i = 1; i <= lines; ++i) {
         const struct {
@@ -185,6 +205,7 @@ void PrintLines() {
         } streams[] = {{options.print, STD_OUTPUT_HANDLE, "out"}, {options.printErr, STD_ERROR_HANDLE, "err"}};
         for (const auto& stream : streams) {
             if (i > stream.count) continue;
+            std::string& gathered = pending[stream.handle == STD_ERROR_HANDLE];
             std::string line = std::to_string(GetCurrentProcessId()) + " " + stream.name + " " + std::to_string(i);
             FILETIME now{};
             GetSystemTimeAsFileTime(&now);
@@ -192,12 +213,13 @@ void PrintLines() {
                 line = std::to_string((static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime) +
                        " " + line;
             if (line.size() + 2 < options.lineBytes) line.append(options.lineBytes - line.size() - 2, 'x');
-            line += "\r\n";
-            DWORD written = 0;
-            WriteFile(GetStdHandle(stream.handle), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+            gathered += line + "\r\n";
+            if (gathered.size() >= options.writeBytes) write(stream.handle, gathered);
         }
         if (options.rate) Sleep(1000 / options.rate);
     }
+    write(STD_OUTPUT_HANDLE, pending[0]);
+    write(STD_ERROR_HANDLE, pending[1]);
 }
 
 }  // namespace
@@ -217,7 +239,9 @@ int main() {
         if (word == "--print-err" && hasValue) options.printErr = number();
         if (word == "--rate" && hasValue) options.rate = number();
         if (word == "--line-bytes" && hasValue) options.lineBytes = number();
+        if (word == "--write-bytes" && hasValue) options.writeBytes = number();
         options.window |= word == "--window";
+        options.inherit |= word == "--inherit";
         options.writeTimes |= word == "--write-times";
         options.ignoreClose |= word == "--ignore-close";
         options.ctrlC |= word == "--ctrl-c";

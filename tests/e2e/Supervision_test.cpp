@@ -450,8 +450,10 @@ TEST_F(SupervisionTest, TheLiveStatusFollowsEveryInstanceThroughExitRestartPause
 }
 
 TEST_F(SupervisionTest, TerminateProcessTreeEndsTheProcessesAProgramStartedWithIt) {
-    // The program starts a child, which starts a grandchild; all three report.
-    AddSleeper("Tree", "--children 2");
+    // The program starts a child, which starts a grandchild; all three report, and the two
+    // below hold the program's output pipe open for as long as they run.
+    AddSleeper("Tree", "--children 2 --inherit");
+    WriteString(HKEY_LOCAL_MACHINE, kModules + "\\Tree", kStdoutPathValue, logs + "\\tree.log");
     const struct {
         const char* what;
         DWORD terminateProcessTree;
@@ -481,6 +483,12 @@ TEST_F(SupervisionTest, TerminateProcessTreeEndsTheProcessesAProgramStartedWithI
         EXPECT_EQ(descendants, 2u);
         // Every program joined the job: nothing to report.
         EXPECT_TRUE(EventsWithId(trace, MSG_JOB_NOT_JOINED).empty());
+        // The stop waited for the pipe that its survivors hold only up to its bound, and said so.
+        const std::vector<TracedEvent> drains = EventsWithId(trace, MSG_LOG_DRAIN_INCOMPLETE);
+        ASSERT_EQ(drains.size(), c.descendantsSurvive ? std::size_t{1} : std::size_t{0});
+        if (!drains.empty()) {
+            EXPECT_EQ(drains[0].strings, (std::vector<std::string>{"1", "5000"}));
+        }
         KillProcessesNamed("sleeper.exe");
     }
 }
