@@ -20,6 +20,8 @@ namespace {
 // program has written and its log has not received yet.
 constexpr DWORD kStreamBufferBytes = 16 * 1024;
 constexpr DWORD kPipeBytes = 16 * 1024;
+// How many reads that are done at once one stream makes before the others have their turn.
+constexpr int kReadsPerTurn = 8;
 // A log that failed is not tried again sooner than this.
 constexpr ULONGLONG kRetryMs = 1000;
 // How long a log is written through one handle before it is opened again.
@@ -187,8 +189,11 @@ bool ProgramOutput::AddStream(const std::shared_ptr<LogFile>& log, UniqueHandle&
         if (stream->pipe)
             programEnd.reset(CreateFileA(name, GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, &inherit, OPEN_EXISTING,
                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (programEnd && CreateIoCompletionPort(stream->pipe.get(), port_.get(), key, 0) == port_.get())
+        if (programEnd && CreateIoCompletionPort(stream->pipe.get(), port_.get(), key, 0) == port_.get()) {
+            // A read that is done at once is then handled at once, without a trip through the port.
+            stream->skipsPort = SetFileCompletionNotificationModes(stream->pipe.get(), FILE_SKIP_COMPLETION_PORT_ON_SUCCESS);
             streams_.push_back(std::move(stream));
+        }
         else
             programEnd.reset();
     }
@@ -203,33 +208,51 @@ bool ProgramOutput::AddStream(const std::shared_ptr<LogFile>& log, UniqueHandle&
 }
 
 void ProgramOutput::Pump(HANDLE) {
+    // Many completions are taken at once: with many programs writing, one call serves them all.
+    OVERLAPPED_ENTRY entries[64];
     for (;;) {
-        DWORD bytes = 0;
-        ULONG_PTR key = 0;
-        OVERLAPPED* overlapped = nullptr;
-        const BOOL completed = GetQueuedCompletionStatus(port_.get(), &bytes, &key, &overlapped, INFINITE);
-        if (key == 0) return;  // told to end, or the port is gone
-        Stream& stream = *reinterpret_cast<Stream*>(key);
-        if (overlapped) {
-            stream.reading = false;
-            // A read fails once the pipe holds nothing more and every writer has gone.
-            if (!completed) {
-                End(stream);
-                continue;
+        ULONG count = 0;
+        if (!GetQueuedCompletionStatusEx(port_.get(), entries, ARRAYSIZE(entries), &count, INFINITE, FALSE)) return;
+        for (ULONG i = 0; i < count; ++i) {
+            const OVERLAPPED_ENTRY& entry = entries[i];
+            if (entry.lpCompletionKey == 0) return;  // told to end
+            Stream& stream = *reinterpret_cast<Stream*>(entry.lpCompletionKey);
+            if (entry.lpOverlapped) {
+                stream.reading = false;
+                // A read fails once the pipe holds nothing more and every writer has gone.
+                if (static_cast<LONG>(entry.Internal) < 0) {  // the read's status, as the system gives it
+                    End(stream);
+                    continue;
+                }
+                if (entry.dwNumberOfBytesTransferred > 0)
+                    Write(*stream.log, stream.buffer.get(), entry.dwNumberOfBytesTransferred);
             }
-            if (bytes > 0) Write(*stream.log, stream.buffer.get(), bytes);
+            Read(stream);
         }
-        Read(stream);
     }
 }
 
 void ProgramOutput::Read(Stream& stream) {
-    stream.overlapped = {};
-    if (ReadFile(stream.pipe.get(), stream.buffer.get(), kStreamBufferBytes, nullptr, &stream.overlapped) ||
-        GetLastError() == ERROR_IO_PENDING)
-        stream.reading = true;  // its completion comes through the port either way
-    else
-        End(stream);
+    // What the pipe already holds is taken at once, a few reads at most before the other
+    // streams have their turn (the stream is then queued behind them).
+    for (int turn = 0; turn < kReadsPerTurn; ++turn) {
+        stream.overlapped = {};
+        DWORD bytes = 0;
+        if (!ReadFile(stream.pipe.get(), stream.buffer.get(), kStreamBufferBytes, &bytes, &stream.overlapped)) {
+            if (GetLastError() == ERROR_IO_PENDING)
+                stream.reading = true;  // its completion comes through the port
+            else
+                End(stream);
+            return;
+        }
+        // Done at once: its completion comes through the port too, unless the pipe skips it.
+        if (!stream.skipsPort) {
+            stream.reading = true;
+            return;
+        }
+        if (bytes > 0) Write(*stream.log, stream.buffer.get(), bytes);
+    }
+    (void)PostQueuedCompletionStatus(port_.get(), 0, reinterpret_cast<ULONG_PTR>(&stream), nullptr);
 }
 
 void ProgramOutput::End(Stream& stream) {

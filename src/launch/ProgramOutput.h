@@ -105,6 +105,7 @@ private:
         std::shared_ptr<LogFile> log;
         std::unique_ptr<char[]> buffer;
         bool reading = false;  // a read is pending; only the pump touches it
+        bool skipsPort = false;  // a read done at once queues no completion
     };
 
     bool StartPump();
