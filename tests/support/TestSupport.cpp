@@ -196,7 +196,16 @@ void StopAndDeleteService(const std::string& name, DWORD timeoutMs) {
         ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
         WaitForServiceState(name, SERVICE_STOPPED, timeoutMs);
     }
-    DeleteService(service.get());
+    if (!DeleteService(service.get())) return;
+    service.reset();
+    // The service goes once its process and the last handle to it have: until then a service of
+    // the same name cannot be made again.
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    while (GetTickCount64() < end) {
+        ServiceHandle still(OpenServiceA(manager.get(), name.c_str(), SERVICE_QUERY_STATUS));
+        if (!still && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST) return;
+        Sleep(50);
+    }
 }
 
 namespace {
