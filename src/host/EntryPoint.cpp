@@ -3,6 +3,7 @@
 #include "base/MessageBox.h"
 #include "base/ProgramName.h"
 #include "base/RegistryKey.h"
+#include "base/StartTimings.h"
 #include "host/Installation.h"
 #include "host/Security.h"
 #include "host/ServiceHost.h"
@@ -85,6 +86,7 @@ std::string HelpText(const std::string& serviceName) {
 }
 
 DWORD RunEntry(HINSTANCE instance, const char* commandLine, UserInterface* ui) {
+    NoteStartPhase("entry");
     if (GetVersion() & 0x80000000u) {
         ShowMessageBox(nullptr, "Corvane requires Windows NT.\nCannot continue.", "Corvane", MB_ICONERROR);
         return 0;

@@ -2,6 +2,7 @@
 
 #include "base/EventLog.h"
 #include "base/ProgramName.h"
+#include "base/StartTimings.h"
 #include "com/ClassTable.h"
 #include "host/Installation.h"
 #include "host/Security.h"
@@ -102,6 +103,7 @@ int ServiceHost::PrepareRun() {
     (void)BuildComSecurityDescriptor(descriptor, false, true);
     (void)CoInitializeSecurity(descriptor.get(), -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT,
                                RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+    NoteStartPhase("COM joined and secured");
 
     classCookies_.clear();
     for (const ClassEntry& entry : ProgramClassTable()) {
@@ -117,7 +119,9 @@ int ServiceHost::PrepareRun() {
         classCookies_.push_back(cookie);
     }
 
+    NoteStartPhase("classes registered");
     PrepareRegistry(identity_);
+    NoteStartPhase("registry prepared");
     return 1;
 }
 
@@ -129,6 +133,7 @@ void ServiceHost::StartHost() {
     // A second process never tries to become the service while the service runs.
     if (IsServiceRunning()) isService_ = false;
     if (isService_) {
+        NoteStartPhase("dispatcher called");
         if (!StartServiceCtrlDispatcherA(table)) isService_ = false;
         if (isService_) return;  // the dispatcher returned: the service has stopped
         // From here on every last release posts the quit. One that came while the dispatcher
@@ -148,6 +153,7 @@ void ServiceHost::EndRun() {
 bool ServiceHost::StartLaunchWorker(LaunchTracker::Ticket ticket, std::function<void()> then) {
     // A pass ends by its ticket, which a stop or pause cancels; it needs no signal of its own.
     return StartWorker([this, ticket, then = std::move(then)] {
+        NoteStartPhase("launch pass begun");
         (void)RunLaunchWorker(identity_.keys, tracker_, ticket, &supervisor_);
         if (then) then();
     });
@@ -189,6 +195,7 @@ void ServiceHost::AdvanceCheckpoint() {
 }
 
 void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
+    NoteStartPhase("ServiceMain");
     ServiceHost& host = Host();
     {
         std::lock_guard<std::recursive_mutex> guard(host.stateLock_);
@@ -206,6 +213,7 @@ void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
         LogEventText("Could not register service control handler");
         return;
     }
+    NoteStartPhase("controls registered");
     {
         std::lock_guard<std::recursive_mutex> guard(host.stateLock_);
         host.statusHandle_ = statusHandle;
@@ -238,7 +246,9 @@ void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
         std::lock_guard<std::recursive_mutex> guard(host.stateLock_);
         if (host.status_.dwCurrentState == SERVICE_START_PENDING) host.SetServiceState(SERVICE_RUNNING);
     }
+    NoteStartPhase("RUNNING reported");
     if (host.ui_) host.mainWindow_ = host.ui_->CreateMainWindow(host);
+    NoteStartPhase("windows made");
 
     host.RunMessageLoop();
 
