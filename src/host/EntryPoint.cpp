@@ -42,6 +42,7 @@ DWORD RunConfigure(ServiceHost& host, UserInterface* ui) {
     // The class objects stay registered while the configuration is open, so COM requests are
     // served meanwhile.
     host.PrepareRun();
+    host.RegisterClassObjects();
     if (ui) ui->ShowConfiguration(host);
     host.EndRun();
     return 0;

@@ -29,6 +29,35 @@ constexpr DWORD kPendingWaitHintMs = 2 * kCheckpointMs;
 // How long the end of the service waits for its workers once they have been told to end.
 constexpr DWORD kWorkerEndMs = 500;
 
+// Whether the service manager created this process: its parent is the system's services.exe.
+// Asks only the system about this process, where asking the service manager would cost a
+// connection to it on the way to RUNNING.
+bool StartedByServiceManager() {
+    using QueryProcess = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    const auto query = reinterpret_cast<QueryProcess>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess")));
+    // PROCESS_BASIC_INFORMATION, of which only the parent's id is read.
+    struct {
+        LONG_PTR exitStatus;
+        void* environmentBlock;
+        ULONG_PTR affinityMask;
+        LONG_PTR basePriority;
+        ULONG_PTR processId;
+        ULONG_PTR parentProcessId;
+    } basic{};
+    if (!query || query(GetCurrentProcess(), 0, &basic, sizeof basic, nullptr) < 0) return false;
+    UniqueHandle parent(
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(basic.parentProcessId)));
+    char path[MAX_PATH], expected[MAX_PATH];
+    DWORD length = sizeof path;
+    const UINT directory = GetSystemDirectoryA(expected, MAX_PATH - 16);
+    if (!parent || !QueryFullProcessImageNameA(parent.get(), 0, path, &length) || directory == 0 ||
+        directory >= MAX_PATH - 16)
+        return false;
+    lstrcatA(expected, "\\services.exe");
+    return lstrcmpiA(path, expected) == 0;
+}
+
 }  // namespace
 
 ServiceHost& Host() {
@@ -101,28 +130,38 @@ int ServiceHost::PrepareRun() {
     (void)CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     ComSecurityDescriptor descriptor;
     (void)BuildComSecurityDescriptor(descriptor, false, true);
+    // Before any thread of the process uses COM (a launch pass creates servers), which would
+    // fix the process's security with the defaults.
     (void)CoInitializeSecurity(descriptor.get(), -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT,
                                RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
     NoteStartPhase("COM joined and secured");
+    std::lock_guard<std::mutex> guard(classLock_);
+    classesWanted_ = true;
+    return 1;
+}
 
-    classCookies_.clear();
-    for (const ClassEntry& entry : ProgramClassTable()) {
-        Microsoft::WRL::ComPtr<IUnknown> classObject;
-        DWORD cookie = 0;
-        HRESULT result = entry.createClassObject(comServer_, IID_IUnknown,
-                                                 reinterpret_cast<void**>(classObject.GetAddressOf()));
-        if (SUCCEEDED(result))
-            result = CoRegisterClassObject(*entry.clsid, classObject.Get(),
-                                           CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER,
-                                           REGCLS_MULTIPLEUSE, &cookie);
-        if (FAILED(result)) break;
-        classCookies_.push_back(cookie);
+void ServiceHost::RegisterClassObjects() {
+    {
+        std::lock_guard<std::mutex> guard(classLock_);
+        if (!classesWanted_ || !classCookies_.empty()) return;
+        for (const ClassEntry& entry : ProgramClassTable()) {
+            Microsoft::WRL::ComPtr<IUnknown> classObject;
+            DWORD cookie = 0;
+            HRESULT result = entry.createClassObject(comServer_, IID_IUnknown,
+                                                     reinterpret_cast<void**>(classObject.GetAddressOf()));
+            if (SUCCEEDED(result))
+                result = CoRegisterClassObject(*entry.clsid, classObject.Get(),
+                                               CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER,
+                                               REGCLS_MULTIPLEUSE, &cookie);
+            if (FAILED(result)) break;
+            classCookies_.push_back(cookie);
+        }
+        // Registered once per run, whether or not the runtime took every class.
+        classesWanted_ = false;
     }
-
     NoteStartPhase("classes registered");
     PrepareRegistry(identity_);
     NoteStartPhase("registry prepared");
-    return 1;
 }
 
 void ServiceHost::StartHost() {
@@ -130,8 +169,9 @@ void ServiceHost::StartHost() {
     lstrcpynA(name, identity_.serviceName.c_str(), sizeof name);
     SERVICE_TABLE_ENTRYA table[] = {{name, &ServiceHost::ServiceMain}, {nullptr, nullptr}};
 
-    // A second process never tries to become the service while the service runs.
-    if (IsServiceRunning()) isService_ = false;
+    // A second process never tries to become the service while the service runs; one that the
+    // service manager started is the service's own start.
+    if (isService_ && !StartedByServiceManager() && IsServiceRunning()) isService_ = false;
     if (isService_) {
         NoteStartPhase("dispatcher called");
         if (!StartServiceCtrlDispatcherA(table)) isService_ = false;
@@ -140,13 +180,19 @@ void ServiceHost::StartHost() {
         // was tried posted none: with no lock left, the server has nothing more to serve.
         if (lastReleaseUnanswered_ && comServer_.lifetime.Count() == 0) return;
     }
+    // Not the service: the run serves COM (when COM started it) with the keys made sure of.
+    RegisterClassObjects();
     if (startedByCom_) RunMessageLoop();
 }
 
 void ServiceHost::EndRun() {
-    for (DWORD cookie : classCookies_)
-        if (FAILED(CoRevokeClassObject(cookie))) break;
-    classCookies_.clear();
+    {
+        std::lock_guard<std::mutex> guard(classLock_);
+        for (DWORD cookie : classCookies_)
+            if (FAILED(CoRevokeClassObject(cookie))) break;
+        classCookies_.clear();
+        classesWanted_ = false;
+    }
     CoUninitialize();
 }
 
@@ -247,6 +293,10 @@ void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
         if (host.status_.dwCurrentState == SERVICE_START_PENDING) host.SetServiceState(SERVICE_RUNNING);
     }
     NoteStartPhase("RUNNING reported");
+    // A member of the process's apartment of its own, so that the class objects it registers
+    // stay with the apartment whichever thread leaves it first.
+    const ComInitialization apartment(COINIT_MULTITHREADED);
+    host.RegisterClassObjects();
     if (host.ui_) host.mainWindow_ = host.ui_->CreateMainWindow(host);
     NoteStartPhase("windows made");
 
