@@ -1,9 +1,12 @@
 // The floor of the start benchmark: the least an own-process service can do for one program.
 // It reports RUNNING at once, starts the program the way the service does (application name,
 // "path args" command line, a new console, shown normally) and ends it with TerminateProcess
-// at the stop, then reports STOPPED. No window, no COM, no registry.
+// at the stop, then reports STOPPED. No window, no COM, no registry. It notes the same start
+// phases as the service where it has them (base/StartTimings.h).
 //
 //   minimal_service.exe PATH [ARGS...]      (as the service's binary path)
+#include "base/StartTimings.h"
+
 #include <windows.h>
 
 #include <string>
@@ -34,6 +37,7 @@ void WINAPI Main(DWORD, char**) {
     if (!statusHandle) return;
     stopRequested = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     Report(SERVICE_RUNNING);
+    NoteStartPhase("RUNNING reported");
 
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
@@ -43,7 +47,10 @@ void WINAPI Main(DWORD, char**) {
     const bool started = CreateProcessA(programPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
                                         CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup,
                                         &created);
-    if (started) CloseHandle(created.hThread);
+    if (started) {
+        NoteStartPhase("first program created");
+        CloseHandle(created.hThread);
+    }
 
     WaitForSingleObject(stopRequested, INFINITE);
     if (started) {
@@ -57,6 +64,7 @@ void WINAPI Main(DWORD, char**) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    NoteStartPhase("entry");
     if (argc < 2) return 2;
     programPath = argv[1];
     commandLine = programPath;

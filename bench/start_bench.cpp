@@ -5,10 +5,13 @@
 // (the sleeper has written its report), the CPU the service process used in the first 2 s, its
 // working set after the idle seconds, the CPU it used over those idle seconds, and stop ->
 // STOPPED. corvane.exe runs with EnableTrayIcon 1 and with 0. Prints the medians and the ratios
-// to the floor.
+// to the floor. When the service notes its start phases (CORVANE_START_TIMINGS, see
+// base/StartTimings.h) and the bench's environment names the same file, it also prints the
+// median time of each phase after the process was created.
 //
 //   start_bench.exe [--rounds N] [--idle SECONDS]     (defaults: 10 rounds, 10 idle seconds)
 #include "base/Owners.h"
+#include "base/StartTimings.h"
 #include "support/SleeperReports.h"
 #include "support/TestSupport.h"
 #include "Guids.h"
@@ -20,6 +23,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -102,6 +108,7 @@ struct Subject {
     std::string service;
     DWORD trayIcon;  // EnableTrayIcon for corvane.exe; unused for the floor
     std::vector<double> figures[kFigureCount];
+    std::vector<DWORD> processIds;  // of the measured starts
 };
 
 // One start, idle and stop; false when a step did not happen.
@@ -119,8 +126,8 @@ bool Measure(Subject& subject, const ReportDirectory& reports, DWORD idleSeconds
     }
     figures[kRunning] = running;
     figures[kProgram] = program;
-    UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE,
-                                     QueryProcessStatus(subject.service).dwProcessId));
+    const DWORD processId = QueryProcessStatus(subject.service).dwProcessId;
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, processId));
     SleepUntil(started + std::chrono::milliseconds(kFirstCpuMs));
     figures[kFirstCpu] = process ? CpuMs(process.get()) : -1;
     SleepUntil(started + std::chrono::milliseconds(kFirstCpuMs + idleSeconds * 1000));
@@ -143,7 +150,39 @@ bool Measure(Subject& subject, const ReportDirectory& reports, DWORD idleSeconds
     for (int figure = 0; figure < kFigureCount; ++figure)
         if (figures[figure] < 0) return false;
     for (int figure = 0; figure < kFigureCount; ++figure) subject.figures[figure].push_back(figures[figure]);
+    subject.processIds.push_back(processId);
     return true;
+}
+
+// The median of each start phase that the subjects' processes noted, in the order noted.
+void PrintStartPhases(const std::vector<Subject>& subjects) {
+    const char* path = std::getenv(kStartTimingsVariable);
+    std::ifstream file(path ? path : "");
+    if (!file) return;
+    std::map<DWORD, std::vector<std::pair<std::string, double>>> byProcess;
+    for (std::string line; std::getline(file, line);) {
+        std::istringstream fields(line);
+        DWORD processId = 0;
+        double ms = 0;
+        std::string phase;
+        if (fields >> processId >> ms >> std::ws && std::getline(fields, phase)) {
+            if (!phase.empty() && phase.back() == '\r') phase.pop_back();
+            byProcess[processId].emplace_back(phase, ms);
+        }
+    }
+    std::printf("\nstart phases, ms after the process was created (medians)\n");
+    for (const Subject& subject : subjects) {
+        std::vector<std::string> order;
+        std::map<std::string, std::vector<double>> values;
+        for (DWORD processId : subject.processIds)
+            for (const auto& [phase, ms] : byProcess[processId]) {
+                if (values[phase].empty()) order.push_back(phase);
+                values[phase].push_back(ms);
+            }
+        if (order.empty()) continue;
+        std::printf("%s:\n", subject.label);
+        for (const std::string& phase : order) std::printf("  %-28s %8.1f\n", phase.c_str(), Median(values[phase]));
+    }
 }
 
 }  // namespace
@@ -172,13 +211,14 @@ int main(int argc, char** argv) {
     WriteDword(HKEY_LOCAL_MACHINE, app, "Attrib", SW_SHOWNORMAL);
     WriteDword(HKEY_LOCAL_MACHINE, app, "Instances", 1);
 
-    std::vector<Subject> subjects = {{"minimal", kFloor, 0, {}},
-                                     {"tray 1", kService, 1, {}},
-                                     {"tray 0", kService, 0, {}}};
+    std::vector<Subject> subjects = {{"minimal", kFloor, 0, {}, {}},
+                                     {"tray 1", kService, 1, {}, {}},
+                                     {"tray 0", kService, 0, {}, {}}};
     // One warm-up start each, unmeasured, so that no side pays for the first load of its files.
     for (Subject& subject : subjects) {
         (void)Measure(subject, reports, 0);
         for (auto& values : subject.figures) values.clear();
+        subject.processIds.clear();
     }
 
     bool complete = true;
@@ -203,6 +243,7 @@ int main(int argc, char** argv) {
         std::printf("%-32s %10.1f %10.1f %7.2f %10.1f %7.2f\n", kFigureNames[figure], floor, tray1, ratio(tray1), tray0,
                     ratio(tray0));
     }
+    PrintStartPhases(subjects);
     RemoveServices();
     return complete ? 0 : 1;
 }

@@ -3,6 +3,7 @@
 #include "base/MessageBox.h"
 #include "base/ProgramName.h"
 #include "base/RegistryKey.h"
+#include "base/StartTimings.h"
 #include "host/Installation.h"
 #include "host/Security.h"
 #include "host/ServiceHost.h"
@@ -41,6 +42,7 @@ DWORD RunConfigure(ServiceHost& host, UserInterface* ui) {
     // The class objects stay registered while the configuration is open, so COM requests are
     // served meanwhile.
     host.PrepareRun();
+    host.RegisterClassObjects();
     if (ui) ui->ShowConfiguration(host);
     host.EndRun();
     return 0;
@@ -85,6 +87,7 @@ std::string HelpText(const std::string& serviceName) {
 }
 
 DWORD RunEntry(HINSTANCE instance, const char* commandLine, UserInterface* ui) {
+    NoteStartPhase("entry");
     if (GetVersion() & 0x80000000u) {
         ShowMessageBox(nullptr, "Corvane requires Windows NT.\nCannot continue.", "Corvane", MB_ICONERROR);
         return 0;

@@ -2,6 +2,7 @@
 
 #include "base/EventLog.h"
 #include "base/ProgramName.h"
+#include "base/StartTimings.h"
 #include "com/ClassTable.h"
 #include "host/Installation.h"
 #include "host/Security.h"
@@ -27,6 +28,35 @@ constexpr DWORD kCheckpointMs = 1000;
 constexpr DWORD kPendingWaitHintMs = 2 * kCheckpointMs;
 // How long the end of the service waits for its workers once they have been told to end.
 constexpr DWORD kWorkerEndMs = 500;
+
+// Whether the service manager created this process: its parent is the system's services.exe.
+// Asks only the system about this process, where asking the service manager would cost a
+// connection to it on the way to RUNNING.
+bool StartedByServiceManager() {
+    using QueryProcess = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    const auto query = reinterpret_cast<QueryProcess>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess")));
+    // PROCESS_BASIC_INFORMATION, of which only the parent's id is read.
+    struct {
+        LONG_PTR exitStatus;
+        void* environmentBlock;
+        ULONG_PTR affinityMask;
+        LONG_PTR basePriority;
+        ULONG_PTR processId;
+        ULONG_PTR parentProcessId;
+    } basic{};
+    if (!query || query(GetCurrentProcess(), 0, &basic, sizeof basic, nullptr) < 0) return false;
+    UniqueHandle parent(
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(basic.parentProcessId)));
+    char path[MAX_PATH], expected[MAX_PATH];
+    DWORD length = sizeof path;
+    const UINT directory = GetSystemDirectoryA(expected, MAX_PATH - 16);
+    if (!parent || !QueryFullProcessImageNameA(parent.get(), 0, path, &length) || directory == 0 ||
+        directory >= MAX_PATH - 16)
+        return false;
+    lstrcatA(expected, "\\services.exe");
+    return lstrcmpiA(path, expected) == 0;
+}
 
 }  // namespace
 
@@ -100,25 +130,38 @@ int ServiceHost::PrepareRun() {
     (void)CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     ComSecurityDescriptor descriptor;
     (void)BuildComSecurityDescriptor(descriptor, false, true);
+    // Before any thread of the process uses COM (a launch pass creates servers), which would
+    // fix the process's security with the defaults.
     (void)CoInitializeSecurity(descriptor.get(), -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT,
                                RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
-
-    classCookies_.clear();
-    for (const ClassEntry& entry : ProgramClassTable()) {
-        Microsoft::WRL::ComPtr<IUnknown> classObject;
-        DWORD cookie = 0;
-        HRESULT result = entry.createClassObject(comServer_, IID_IUnknown,
-                                                 reinterpret_cast<void**>(classObject.GetAddressOf()));
-        if (SUCCEEDED(result))
-            result = CoRegisterClassObject(*entry.clsid, classObject.Get(),
-                                           CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER,
-                                           REGCLS_MULTIPLEUSE, &cookie);
-        if (FAILED(result)) break;
-        classCookies_.push_back(cookie);
-    }
-
-    PrepareRegistry(identity_);
+    NoteStartPhase("COM joined and secured");
+    std::lock_guard<std::mutex> guard(classLock_);
+    classesWanted_ = true;
     return 1;
+}
+
+void ServiceHost::RegisterClassObjects() {
+    {
+        std::lock_guard<std::mutex> guard(classLock_);
+        if (!classesWanted_ || !classCookies_.empty()) return;
+        for (const ClassEntry& entry : ProgramClassTable()) {
+            Microsoft::WRL::ComPtr<IUnknown> classObject;
+            DWORD cookie = 0;
+            HRESULT result = entry.createClassObject(comServer_, IID_IUnknown,
+                                                     reinterpret_cast<void**>(classObject.GetAddressOf()));
+            if (SUCCEEDED(result))
+                result = CoRegisterClassObject(*entry.clsid, classObject.Get(),
+                                               CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER,
+                                               REGCLS_MULTIPLEUSE, &cookie);
+            if (FAILED(result)) break;
+            classCookies_.push_back(cookie);
+        }
+        // Registered once per run, whether or not the runtime took every class.
+        classesWanted_ = false;
+    }
+    NoteStartPhase("classes registered");
+    PrepareRegistry(identity_);
+    NoteStartPhase("registry prepared");
 }
 
 void ServiceHost::StartHost() {
@@ -126,28 +169,37 @@ void ServiceHost::StartHost() {
     lstrcpynA(name, identity_.serviceName.c_str(), sizeof name);
     SERVICE_TABLE_ENTRYA table[] = {{name, &ServiceHost::ServiceMain}, {nullptr, nullptr}};
 
-    // A second process never tries to become the service while the service runs.
-    if (IsServiceRunning()) isService_ = false;
+    // A second process never tries to become the service while the service runs; one that the
+    // service manager started is the service's own start.
+    if (isService_ && !StartedByServiceManager() && IsServiceRunning()) isService_ = false;
     if (isService_) {
+        NoteStartPhase("dispatcher called");
         if (!StartServiceCtrlDispatcherA(table)) isService_ = false;
         if (isService_) return;  // the dispatcher returned: the service has stopped
         // From here on every last release posts the quit. One that came while the dispatcher
         // was tried posted none: with no lock left, the server has nothing more to serve.
         if (lastReleaseUnanswered_ && comServer_.lifetime.Count() == 0) return;
     }
+    // Not the service: the run serves COM (when COM started it) with the keys made sure of.
+    RegisterClassObjects();
     if (startedByCom_) RunMessageLoop();
 }
 
 void ServiceHost::EndRun() {
-    for (DWORD cookie : classCookies_)
-        if (FAILED(CoRevokeClassObject(cookie))) break;
-    classCookies_.clear();
+    {
+        std::lock_guard<std::mutex> guard(classLock_);
+        for (DWORD cookie : classCookies_)
+            if (FAILED(CoRevokeClassObject(cookie))) break;
+        classCookies_.clear();
+        classesWanted_ = false;
+    }
     CoUninitialize();
 }
 
 bool ServiceHost::StartLaunchWorker(LaunchTracker::Ticket ticket, std::function<void()> then) {
     // A pass ends by its ticket, which a stop or pause cancels; it needs no signal of its own.
     return StartWorker([this, ticket, then = std::move(then)] {
+        NoteStartPhase("launch pass begun");
         (void)RunLaunchWorker(identity_.keys, tracker_, ticket, &supervisor_);
         if (then) then();
     });
@@ -189,6 +241,7 @@ void ServiceHost::AdvanceCheckpoint() {
 }
 
 void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
+    NoteStartPhase("ServiceMain");
     ServiceHost& host = Host();
     {
         std::lock_guard<std::recursive_mutex> guard(host.stateLock_);
@@ -206,6 +259,7 @@ void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
         LogEventText("Could not register service control handler");
         return;
     }
+    NoteStartPhase("controls registered");
     {
         std::lock_guard<std::recursive_mutex> guard(host.stateLock_);
         host.statusHandle_ = statusHandle;
@@ -238,7 +292,13 @@ void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
         std::lock_guard<std::recursive_mutex> guard(host.stateLock_);
         if (host.status_.dwCurrentState == SERVICE_START_PENDING) host.SetServiceState(SERVICE_RUNNING);
     }
+    NoteStartPhase("RUNNING reported");
+    // A member of the process's apartment of its own, so that the class objects it registers
+    // stay with the apartment whichever thread leaves it first.
+    const ComInitialization apartment(COINIT_MULTITHREADED);
+    host.RegisterClassObjects();
     if (host.ui_) host.mainWindow_ = host.ui_->CreateMainWindow(host);
+    NoteStartPhase("windows made");
 
     host.RunMessageLoop();
 

@@ -39,9 +39,14 @@ public:
     // a plain COM server), and whether COM started the process. A last release not yet answered
     // is forgotten: none can have come before the class objects are registered.
     void SetRunMode(bool asService, bool startedByCom);
-    // Joins the multithreaded apartment, sets COM security, registers the class objects and
-    // makes sure of the configuration keys. Always 1.
+    // Joins the multithreaded apartment and sets COM security; from then on RegisterClassObjects
+    // registers the class objects. Always 1.
     int PrepareRun();
+    // Once per run prepared: registers the class objects and makes sure of the configuration
+    // keys. The service does it on its own thread just after it reports RUNNING, a plain COM
+    // server before it serves: neither the controls nor the first launch wait for it, and the
+    // COM runtime holds a client's activation until the class is registered.
+    void RegisterClassObjects();
     // Becomes the service when the service manager started the process, else serves COM until
     // the last release when COM started it.
     void StartHost();
@@ -112,9 +117,12 @@ private:
     HostIdentity identity_;
     UserInterface* ui_ = nullptr;
 
-    // The COM server and the cookies of its class objects; the cookies belong to the thread
-    // that runs PrepareRun and EndRun (the process's main thread).
+    // The COM server and the cookies of its class objects, which classLock_ guards: the service
+    // thread registers them, the process's main thread revokes them in EndRun. Classes are
+    // registered only between PrepareRun and EndRun (classesWanted_).
     ComServer comServer_;
+    std::mutex classLock_;
+    bool classesWanted_ = false;
     std::vector<DWORD> classCookies_;
 
     // What the launch passes started, and the supervision of the programs among it; each

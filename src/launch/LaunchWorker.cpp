@@ -4,6 +4,7 @@
 #include "base/EventLog.h"
 #include "base/Owners.h"
 #include "base/RegistryKey.h"
+#include "base/StartTimings.h"
 #include "config/Application.h"
 #include "config/ServiceSettings.h"
 #include "launch/ActiveXServer.h"
@@ -32,6 +33,7 @@ bool LaunchProgram(LaunchTracker& tracker, LaunchTracker::Ticket ticket, const s
         // A failed start has reported itself; the pass goes on with the next instance.
         if (FAILED(StartProgram(record, started, job, supervisor ? supervisor->Output() : nullptr, instance + 1)))
             continue;
+        NoteStartPhase("first program created");
         if (supervisor) supervisor->Adopt(name, started);
         launch.Track(started.process.release());
     }

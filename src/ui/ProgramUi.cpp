@@ -9,6 +9,10 @@
 
 namespace {
 
+// Posted to the main window with the state the service has reported (wParam): the icon follows
+// it on the window's own thread.
+constexpr UINT WM_SERVICESTATE = WM_APP + 101;
+
 // Whether anyone can see this process's windows: its session is the console's active one and
 // its window station is interactive. A service on Windows Vista and later runs in a session of
 // its own without an interactive desktop; there "-Tray" shows the icon in the user's session.
@@ -51,8 +55,11 @@ HWND ProgramUi::CreateMainWindow(UiHost& host) {
     auto tray = std::make_unique<TrayIcon>(identity.instance, identity.serviceName, *hostTray);
     TrayIcon* icon = tray.get();
     auto window = std::make_unique<MainWindow>(
-        identity.instance, identity.serviceName,
-        [icon](UINT message, WPARAM wParam, LPARAM lParam) { return icon->HandleMessage(message, wParam, lParam); });
+        identity.instance, identity.serviceName, [icon](UINT message, WPARAM wParam, LPARAM lParam) {
+            if (message != WM_SERVICESTATE) return icon->HandleMessage(message, wParam, lParam);
+            FollowState(*icon, static_cast<DWORD>(wParam));
+            return true;
+        });
     const HWND handle = window->Window();
     if (!handle) return nullptr;
     tray->SetOwner(handle);
@@ -74,6 +81,7 @@ HWND ProgramUi::CreateMainWindow(UiHost& host) {
         hostTray_ = std::move(hostTray);
         tray_ = std::move(tray);
         window_ = std::move(window);
+        windowHandle_ = handle;
         if (state_ == SERVICE_RUNNING || state_ == SERVICE_PAUSED) (void)tray_->AddTrayIcon(state_ == SERVICE_RUNNING);
     });
     return handle;
@@ -81,20 +89,27 @@ HWND ProgramUi::CreateMainWindow(UiHost& host) {
 
 void ProgramUi::ServiceStateChanged(UiHost&, DWORD state) {
     state_ = state;
-    if (!tray_) return;
+    // The shell is told on the window's thread: the caller holds the host's state lock, and the
+    // shell's answer may take its time (seen: 2 s for a removal under Wine), which would hold
+    // up the control and every reaction behind it. A stop's removal comes before the quit that
+    // ends the window's message loop, so the icon is gone before the service reports STOPPED.
+    if (windowHandle_) (void)PostMessageA(windowHandle_, WM_SERVICESTATE, state, 0);
+}
+
+void ProgramUi::FollowState(TrayIcon& tray, DWORD state) {
     // The icon follows the state the service reports. A change or removal that the shell
     // refuses (no icon shown) is no failure here; an icon not shown yet (the setting was off,
     // or the shell refused it) is added.
     switch (state) {
     case SERVICE_PAUSED:
     case SERVICE_RUNNING:
-        if (tray_->IsAdded())
-            (void)tray_->SetTrayIconState(state == SERVICE_RUNNING);
+        if (tray.IsAdded())
+            (void)tray.SetTrayIconState(state == SERVICE_RUNNING);
         else
-            (void)tray_->AddTrayIcon(state == SERVICE_RUNNING);
+            (void)tray.AddTrayIcon(state == SERVICE_RUNNING);
         break;
     case SERVICE_STOP_PENDING:
-        (void)tray_->RemoveTrayIcon();
+        (void)tray.RemoveTrayIcon();
         break;
     default:
         break;

@@ -25,11 +25,16 @@ public:
 
 private:
     class HostTray;
+    // What the icon shows for a state reported; on the main window's thread.
+    static void FollowState(TrayIcon& tray, DWORD state);
     std::unique_ptr<HostTray> hostTray_;
     std::unique_ptr<TrayIcon> tray_;
     std::unique_ptr<MainWindow> window_;
     // Created when Open first shows it.
     std::unique_ptr<ManageAppsDialog> appsDialog_;
+    // The main window as the reactions' threads see it, set under the host's state lock; a
+    // post to it once it is gone at the end of the service fails harmlessly.
+    HWND windowHandle_ = nullptr;
     // The state last reported, written under the host's state lock.
     DWORD state_ = SERVICE_STOPPED;
 };

@@ -51,6 +51,9 @@ TEST_F(ServiceLife, StartPauseContinueStopReportStatesAndEvents) {
     }));
     EXPECT_TRUE(ControlServiceNamed(kService, SERVICE_CONTROL_INTERROGATE));
     EXPECT_EQ(QueryServiceState(kService), static_cast<DWORD>(SERVICE_RUNNING));
+    // A run by hand while the service runs is no second service: it ends quietly, reports
+    // nothing, and the controls below still reach the service's own process.
+    EXPECT_EQ(RunAndWait("\"" + BuildPath("corvane.exe") + "\""), 0u);
 
     ASSERT_TRUE(ControlServiceNamed(kService, SERVICE_CONTROL_PAUSE));
     EXPECT_TRUE(WaitForServiceState(kService, SERVICE_PAUSED));
