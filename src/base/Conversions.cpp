@@ -59,3 +59,15 @@ std::string GuidText(REFGUID guid) {
     if (StringFromGUID2(guid, text, 40) == 0) return {};
     return ToAnsi(text);
 }
+
+std::string LoadResourceString(HINSTANCE module, UINT id) {
+    // A string table block holds 16 strings, each its length in UTF-16 units and then its text.
+    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(id / 16 + 1), MAKEINTRESOURCEA(6));  // RT_STRING
+    HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+    const auto* entry = loaded ? static_cast<const WCHAR*>(LockResource(loaded)) : nullptr;
+    if (!entry) return {};
+    const WCHAR* const end = entry + SizeofResource(module, found) / sizeof(WCHAR);
+    for (UINT index = 0; index < id % 16 && entry < end; ++index) entry += 1 + *entry;
+    if (entry >= end || entry + 1 + *entry > end) return {};
+    return ToAnsi(std::wstring_view(entry + 1, *entry));
+}

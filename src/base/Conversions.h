@@ -31,5 +31,9 @@ bool EqualsAnsi(const wchar_t* held, const char* text);
 // Whether a wide string is absent or empty.
 inline bool IsEmpty(const wchar_t* text) { return !text || text[0] == L'\0'; }
 
+// The string resource id of module, converted with CP_ACP; empty when it has none. Unlike
+// LoadString it needs no window library, which a service's start does not load.
+std::string LoadResourceString(HINSTANCE module, UINT id);
+
 // A GUID in registry form, "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" in upper case.
 std::string GuidText(REFGUID guid);

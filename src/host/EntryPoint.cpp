@@ -70,11 +70,22 @@ DWORD RunServiceOrServer(ServiceHost& host, bool startedByCom) {
 
 }  // namespace
 
+namespace {
+
+// The next character of ANSI text (a lead byte and its trail byte are one), as CharNextA steps,
+// without the window library that a service's start does not load.
+const char* NextCharacter(const char* position) {
+    if (!*position) return position;
+    return IsDBCSLeadByte(static_cast<BYTE>(*position)) && position[1] ? position + 2 : position + 1;
+}
+
+}  // namespace
+
 const char* FindNextOption(const char* position, const char* separators) {
     while (position && *position) {
         for (const char* s = separators; *s; ++s)
-            if (*position == *s) return CharNextA(position);
-        position = CharNextA(position);
+            if (*position == *s) return NextCharacter(position);
+        position = NextCharacter(position);
     }
     return nullptr;
 }

@@ -1,5 +1,6 @@
 #include "host/ServiceHost.h"
 
+#include "base/Conversions.h"
 #include "base/EventLog.h"
 #include "base/ProgramName.h"
 #include "base/StartTimings.h"
@@ -69,19 +70,10 @@ ServiceHost& Host() {
 
 void ServiceHost::InitHost(HINSTANCE module, UINT serviceNameId, UserInterface* userInterface) {
     ui_ = userInterface;
-
-    // Until a message loop starts elsewhere, the last release of a plain COM server ends the
-    // loop of this thread: its queue exists from now on, so a quit posted before the loop
-    // starts is not lost.
-    MSG message;
-    PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
-    TakeMessageThread();
     isService_ = true;
 
-    char name[256] = "";
-    LoadStringA(module, serviceNameId, name, sizeof name);
     identity_.instance = module;
-    identity_.serviceName = name;
+    identity_.serviceName = LoadResourceString(module, serviceNameId);
     SetProgramName(identity_.serviceName);
     identity_.keys = ServiceKeys::ForService(identity_.serviceName);
     // Named here rather than when a run is prepared: the tray of a user's session prepares no
@@ -125,9 +117,28 @@ DWORD ServiceHost::CurrentState() const {
 }
 
 int ServiceHost::PrepareRun() {
+    {
+        std::lock_guard<std::mutex> guard(classLock_);
+        classesWanted_ = true;
+    }
+    // The service that the service manager started joins COM on its own thread once it has
+    // reported RUNNING: loading COM (and the window and drawing libraries that come with it)
+    // costs a start tens of milliseconds.
+    if (!(isService_ && StartedByServiceManager())) JoinCom();
+    return 1;
+}
+
+void ServiceHost::JoinCom() {
+    if (comJoined_) return;
     // Results of the COM set-up are deliberately not examined: a process that cannot join
     // the apartment or set security still runs its service. The apartment is left by EndRun.
     (void)CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    comJoined_ = true;
+    SecureCom();
+}
+
+void ServiceHost::SecureCom() {
+    if (comSecured_.exchange(true)) return;
     ComSecurityDescriptor descriptor;
     (void)BuildComSecurityDescriptor(descriptor, false, true);
     // Before any thread of the process uses COM (a launch pass creates servers), which would
@@ -135,9 +146,6 @@ int ServiceHost::PrepareRun() {
     (void)CoInitializeSecurity(descriptor.get(), -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT,
                                RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
     NoteStartPhase("COM joined and secured");
-    std::lock_guard<std::mutex> guard(classLock_);
-    classesWanted_ = true;
-    return 1;
 }
 
 void ServiceHost::RegisterClassObjects() {
@@ -181,19 +189,28 @@ void ServiceHost::StartHost() {
         if (lastReleaseUnanswered_ && comServer_.lifetime.Count() == 0) return;
     }
     // Not the service: the run serves COM (when COM started it) with the keys made sure of.
+    // Until a message loop starts elsewhere, the last release ends the loop of this thread: its
+    // queue exists from now on, so a quit posted before the loop starts is not lost.
+    MSG message;
+    PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    TakeMessageThread();
+    JoinCom();
     RegisterClassObjects();
     if (startedByCom_) RunMessageLoop();
 }
 
+void ServiceHost::RevokeClassObjects() {
+    std::lock_guard<std::mutex> guard(classLock_);
+    for (DWORD cookie : classCookies_)
+        if (FAILED(CoRevokeClassObject(cookie))) break;
+    classCookies_.clear();
+    classesWanted_ = false;
+}
+
 void ServiceHost::EndRun() {
-    {
-        std::lock_guard<std::mutex> guard(classLock_);
-        for (DWORD cookie : classCookies_)
-            if (FAILED(CoRevokeClassObject(cookie))) break;
-        classCookies_.clear();
-        classesWanted_ = false;
-    }
-    CoUninitialize();
+    RevokeClassObjects();
+    if (comJoined_) CoUninitialize();
+    comJoined_ = false;
 }
 
 bool ServiceHost::StartLaunchWorker(LaunchTracker::Ticket ticket, std::function<void()> then) {
@@ -247,10 +264,9 @@ void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
         std::lock_guard<std::recursive_mutex> guard(host.stateLock_);
         host.status_.dwCurrentState = SERVICE_START_PENDING;
     }
-    // Give this thread its message queue now, so that a stop arriving before the message
-    // loop starts still finds a thread to post WM_QUIT to.
-    MSG message;
-    PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    // This thread's message loop is the one a stop ends. Its queue is made after RUNNING (the
+    // window library is not loaded before): a stop that comes first finds the state
+    // STOP_PENDING before the loop begins.
     host.TakeMessageThread();
 
     const SERVICE_STATUS_HANDLE statusHandle =
@@ -273,10 +289,23 @@ void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
     ReportMalformedSettings(host.identity_.keys);  // once per start, as the launch pass reports an application's values
     // The pass's ticket is taken here, before RUNNING can be reported: a stop or pause that
     // comes before the worker runs still cancels its pass.
-    // The pre-shutdown time is asked for after the pass, off the way to RUNNING and to the
-    // first programs.
-    if (!host.StartLaunchWorker(host.tracker_.BeginPass(), [&host] { host.AskForShutdownTime(); })) {
-        // Report the failure as stopped rather than leave the service start pending forever.
+    const LaunchTracker::Ticket pass = host.tracker_.BeginPass();
+
+    // RUNNING as soon as the controls can be answered: the reactions need nothing of this
+    // thread. COM, the pass and the windows come after, and a stop or pause that came while the
+    // service was starting has the last word.
+    {
+        std::lock_guard<std::recursive_mutex> guard(host.stateLock_);
+        if (host.status_.dwCurrentState == SERVICE_START_PENDING) host.SetServiceState(SERVICE_RUNNING);
+    }
+    NoteStartPhase("RUNNING reported");
+    // The process's apartment, which this thread holds until the service has stopped; its
+    // security is set before the pass can create a server.
+    const ComInitialization apartment(COINIT_MULTITHREADED);
+    host.SecureCom();
+    // The pre-shutdown time is asked for after the pass, off the way to the first programs.
+    if (!host.StartLaunchWorker(pass, [&host] { host.AskForShutdownTime(); })) {
+        // Report the failure as stopped rather than leave the service running without its programs.
         DWORD error = GetLastError();
         LogEventText("Could not create worker thread");
         std::lock_guard<std::recursive_mutex> guard(host.stateLock_);
@@ -284,23 +313,15 @@ void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
         host.SetServiceState(SERVICE_STOPPED);
         return;
     }
-
-    // RUNNING as soon as the controls can be answered: a stop finds the thread's queue, the
-    // other reactions need nothing of this thread. The windows come after, and a stop or pause
-    // that came while the service was starting has the last word.
-    {
-        std::lock_guard<std::recursive_mutex> guard(host.stateLock_);
-        if (host.status_.dwCurrentState == SERVICE_START_PENDING) host.SetServiceState(SERVICE_RUNNING);
-    }
-    NoteStartPhase("RUNNING reported");
-    // A member of the process's apartment of its own, so that the class objects it registers
-    // stay with the apartment whichever thread leaves it first.
-    const ComInitialization apartment(COINIT_MULTITHREADED);
     host.RegisterClassObjects();
+    MSG message;
+    PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
     if (host.ui_) host.mainWindow_ = host.ui_->CreateMainWindow(host);
     NoteStartPhase("windows made");
 
-    host.RunMessageLoop();
+    // The queue exists: a stop from now on posts its quit to it, one before has set the state.
+    const DWORD state = host.CurrentState();
+    if (state != SERVICE_STOP_PENDING && state != SERVICE_STOPPED) host.RunMessageLoop();
 
     // A stop that ends the programs ends them here, on the service thread, so that the control
     // handler is never held up.
@@ -327,6 +348,8 @@ void WINAPI ServiceHost::ServiceMain(DWORD, char**) {
         SendMessageA(host.mainWindow_, WM_CLOSE, 0, 0);
         host.mainWindow_ = nullptr;
     }
+    // Revoked while this thread still holds the apartment that they were registered in.
+    host.RevokeClassObjects();
     host.SetServiceState(SERVICE_STOPPED);
 }
 

@@ -39,8 +39,9 @@ public:
     // a plain COM server), and whether COM started the process. A last release not yet answered
     // is forgotten: none can have come before the class objects are registered.
     void SetRunMode(bool asService, bool startedByCom);
-    // Joins the multithreaded apartment and sets COM security; from then on RegisterClassObjects
-    // registers the class objects. Always 1.
+    // From now on RegisterClassObjects registers the class objects. Joins the multithreaded
+    // apartment and sets COM security, except in the service that the service manager started,
+    // which does both on its own thread after RUNNING. Always 1.
     int PrepareRun();
     // Once per run prepared: registers the class objects and makes sure of the configuration
     // keys. The service does it on its own thread just after it reports RUNNING, a plain COM
@@ -50,7 +51,7 @@ public:
     // Becomes the service when the service manager started the process, else serves COM until
     // the last release when COM started it.
     void StartHost();
-    // Revokes the class objects and leaves the apartment.
+    // Revokes the class objects and leaves the apartment if PrepareRun or StartHost joined it.
     void EndRun();
     // The exit code that the service last reported.
     DWORD ExitCode() const;
@@ -124,6 +125,15 @@ private:
     std::mutex classLock_;
     bool classesWanted_ = false;
     std::vector<DWORD> classCookies_;
+    // Whether the process's main thread has joined the apartment, and whether the process's
+    // COM security is set (by the first thread that needs it, once).
+    bool comJoined_ = false;
+    std::atomic<bool> comSecured_{false};
+    // The calling (main) thread joins the apartment and sets the security.
+    void JoinCom();
+    // Sets the process's COM security, once; the calling thread is in the apartment.
+    void SecureCom();
+    void RevokeClassObjects();
 
     // What the launch passes started, and the supervision of the programs among it; each
     // guards itself.

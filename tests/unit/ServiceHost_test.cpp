@@ -33,6 +33,10 @@ TEST_F(ServiceHostTest, ServiceStatesLogTheirEventsAndFlags) {
 
 TEST_F(ServiceHostTest, TheSystemsShutdownIsAStopAndTheLaterShutdownControlChangesNothing) {
     ServiceHost& host = Host();
+    // This thread stands for the service's, whose queue exists once it runs.
+    MSG message;
+    PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    host.TakeMessageThread();
     host.SetServiceState(SERVICE_RUNNING);
     const struct {
         DWORD control;
@@ -48,7 +52,6 @@ TEST_F(ServiceHostTest, TheSystemsShutdownIsAStopAndTheLaterShutdownControlChang
         EXPECT_EQ(host.CurrentState(), c.state) << c.control;
     }
     // One stop: it ends the message loop once.
-    MSG message;
     int quits = 0;
     while (PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) ++quits;
     EXPECT_EQ(quits, 1);
