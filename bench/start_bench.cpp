@@ -108,14 +108,29 @@ struct Subject {
     std::string service;
     DWORD trayIcon;  // EnableTrayIcon for corvane.exe; unused for the floor
     std::vector<double> figures[kFigureCount];
-    std::vector<DWORD> processIds;  // of the measured starts
+    // The measured starts: the process, and where its phases lie in the timings file (Wine
+    // hands a process ID out again, so the ID alone would mix the subjects' phases).
+    struct Start {
+        DWORD processId;
+        ULONGLONG from, to;
+    };
+    std::vector<Start> starts;
 };
+
+// The size of the start timings file, 0 when there is none.
+ULONGLONG TimingsSize() {
+    const char* path = std::getenv(kStartTimingsVariable);
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!path || !GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return 0;
+    return (ULONGLONG{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+}
 
 // One start, idle and stop; false when a step did not happen.
 bool Measure(Subject& subject, const ReportDirectory& reports, DWORD idleSeconds) {
     if (subject.service == kService) WriteDword(HKEY_LOCAL_MACHINE, kParameters, "EnableTrayIcon", subject.trayIcon);
     reports.Clear();
     double figures[kFigureCount];
+    const ULONGLONG timingsFrom = TimingsSize();
     const auto started = Clock::now();
     if (!StartServiceNamed(subject.service)) return false;
     double running = -1, program = -1;
@@ -156,34 +171,41 @@ bool Measure(Subject& subject, const ReportDirectory& reports, DWORD idleSeconds
     for (int figure = 0; figure < kFigureCount; ++figure)
         if (figures[figure] < 0) return false;
     for (int figure = 0; figure < kFigureCount; ++figure) subject.figures[figure].push_back(figures[figure]);
-    subject.processIds.push_back(processId);
+    subject.starts.push_back({processId, timingsFrom, TimingsSize()});
     return true;
 }
 
 // The median of each start phase that the subjects' processes noted, in the order noted.
 void PrintStartPhases(const std::vector<Subject>& subjects) {
     const char* path = std::getenv(kStartTimingsVariable);
-    std::ifstream file(path ? path : "");
+    std::ifstream file(path ? path : "", std::ios::binary);  // binary: tellg is the byte offset
     if (!file) return;
-    std::map<DWORD, std::vector<std::pair<std::string, double>>> byProcess;
-    for (std::string line; std::getline(file, line);) {
-        std::istringstream fields(line);
-        DWORD processId = 0;
-        double ms = 0;
+    struct Line {
+        ULONGLONG offset;
+        DWORD processId;
+        double ms;
         std::string phase;
-        if (fields >> processId >> ms >> std::ws && std::getline(fields, phase)) {
-            if (!phase.empty() && phase.back() == '\r') phase.pop_back();
-            byProcess[processId].emplace_back(phase, ms);
+    };
+    std::vector<Line> lines;
+    for (std::string line;;) {
+        const ULONGLONG offset = static_cast<ULONGLONG>(file.tellg());
+        if (!std::getline(file, line)) break;
+        std::istringstream fields(line);
+        Line parsed{offset, 0, 0, {}};
+        if (fields >> parsed.processId >> parsed.ms >> std::ws && std::getline(fields, parsed.phase)) {
+            if (!parsed.phase.empty() && parsed.phase.back() == '\r') parsed.phase.pop_back();
+            lines.push_back(std::move(parsed));
         }
     }
     std::printf("\nstart phases, ms after the process was created (medians)\n");
     for (const Subject& subject : subjects) {
         std::vector<std::string> order;
         std::map<std::string, std::vector<double>> values;
-        for (DWORD processId : subject.processIds)
-            for (const auto& [phase, ms] : byProcess[processId]) {
-                if (values[phase].empty()) order.push_back(phase);
-                values[phase].push_back(ms);
+        for (const Subject::Start& start : subject.starts)
+            for (const Line& line : lines) {
+                if (line.processId != start.processId || line.offset < start.from || line.offset >= start.to) continue;
+                if (values[line.phase].empty()) order.push_back(line.phase);
+                values[line.phase].push_back(line.ms);
             }
         if (order.empty()) continue;
         std::printf("%s:\n", subject.label);
@@ -224,7 +246,7 @@ int main(int argc, char** argv) {
     for (Subject& subject : subjects) {
         (void)Measure(subject, reports, 0);
         for (auto& values : subject.figures) values.clear();
-        subject.processIds.clear();
+        subject.starts.clear();
     }
 
     bool complete = true;
