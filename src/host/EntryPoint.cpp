@@ -68,10 +68,6 @@ DWORD RunServiceOrServer(ServiceHost& host, bool startedByCom) {
     return host.ExitCode();
 }
 
-}  // namespace
-
-namespace {
-
 // The next character of ANSI text (a lead byte and its trail byte are one), as CharNextA steps,
 // without the window library that a service's start does not load.
 const char* NextCharacter(const char* position) {

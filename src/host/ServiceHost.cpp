@@ -138,7 +138,8 @@ void ServiceHost::JoinCom() {
 }
 
 void ServiceHost::SecureCom() {
-    if (comSecured_.exchange(true)) return;
+    if (comSecured_) return;
+    comSecured_ = true;
     ComSecurityDescriptor descriptor;
     (void)BuildComSecurityDescriptor(descriptor, false, true);
     // Before any thread of the process uses COM (a launch pass creates servers), which would

@@ -126,9 +126,10 @@ private:
     bool classesWanted_ = false;
     std::vector<DWORD> classCookies_;
     // Whether the process's main thread has joined the apartment, and whether the process's
-    // COM security is set (by the first thread that needs it, once).
+    // COM security is set: by the main thread, or by the service thread in the service that the
+    // service manager started, never by both.
     bool comJoined_ = false;
-    std::atomic<bool> comSecured_{false};
+    bool comSecured_ = false;
     // The calling (main) thread joins the apartment and sets the security.
     void JoinCom();
     // Sets the process's COM security, once; the calling thread is in the apartment.
